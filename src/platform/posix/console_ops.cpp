@@ -1,0 +1,47 @@
+// The plain operations: handles, writing, sleeping and ending the process.
+#include <signal.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <ctime>
+
+#include "platform/console_ops.h"
+#include "platform/posix/terminal.h"
+
+namespace anykey {
+
+HANDLE GetStdHandle(DWORD which) {
+  switch (which) {
+    case STD_INPUT_HANDLE:
+      return STDIN_FILENO;
+    case STD_OUTPUT_HANDLE:
+      return STDOUT_FILENO;
+    case STD_ERROR_HANDLE:
+      return STDERR_FILENO;
+    default:
+      return INVALID_HANDLE_VALUE;
+  }
+}
+
+BOOL WriteFile(HANDLE file, const void* data, DWORD size, DWORD* written, OVERLAPPED* /*overlapped*/) {
+  // A pipe whose reader has gone fails the write, as on Windows, instead of
+  // killing the process before the wait.
+  signal(SIGPIPE, SIG_IGN);
+  const ssize_t count = write(file, data, size);
+  *written = count > 0 ? static_cast<DWORD>(count) : 0;
+  return count >= 0 ? 1 : 0;
+}
+
+void Sleep(DWORD milliseconds) {
+  timespec left{static_cast<time_t>(milliseconds / 1000),
+                static_cast<long>(milliseconds % 1000) * 1000000L};
+  while (nanosleep(&left, &left) != 0 && errno == EINTR) {
+  }
+}
+
+void ExitProcess(UINT code) {
+  RestoreTerminal();
+  _exit(static_cast<int>(code));
+}
+
+}  // namespace anykey
