@@ -8,7 +8,6 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -84,8 +83,10 @@ void StopBySignal(int signal_number) {
   const int saved_errno = errno;
   RestoreTerminal();
   TakeDefaultAction(signal_number);
-  // Continued: SIGCONT has put the wait modes back.
+  // Continued, or never stopped: the system drops these signals for a
+  // process group that no shell controls. Either way the wait goes on.
   Handle(signal_number, StopBySignal);
+  SetWaitModes();
   errno = saved_errno;
 }
 
@@ -126,13 +127,6 @@ void EnterWaitModes(int terminal) {
   SetWaitModes();
 }
 
-bool SameDevice(int first, int second) {
-  struct stat a {};
-  struct stat b {};
-  return fstat(first, &a) == 0 && fstat(second, &b) == 0 && S_ISCHR(a.st_mode) &&
-         a.st_rdev == b.st_rdev;
-}
-
 }  // namespace
 
 void RestoreTerminal() {
@@ -153,8 +147,8 @@ int _kbhit() {  // NOLINT(bugprone-reserved-identifier): the console's own name
 }
 
 BOOL FlushConsoleInputBuffer(HANDLE input) {
-  const int terminal = ControllingTerminal();
-  if (terminal < 0 || isatty(input) == 0 || !SameDevice(input, terminal)) {
+  // tcgetsid succeeds only on the caller's controlling terminal.
+  if (tcgetsid(input) == -1) {
     return 0;
   }
   return tcflush(input, TCIFLUSH) == 0 ? 1 : 0;

@@ -1,0 +1,156 @@
+#include "pty_session.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <signal.h>
+#include <sys/ioctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+namespace {
+
+void ReadScreen(PtySession& session) {
+  char buffer[4096];
+  pollfd ready{session.master, POLLIN, 0};
+  while (poll(&ready, 1, 0) > 0 && (ready.revents & POLLIN) != 0) {
+    const ssize_t n = read(session.master, buffer, sizeof buffer);
+    if (n <= 0) break;
+    session.screen.append(buffer, static_cast<size_t>(n));
+  }
+}
+
+[[noreturn]] void Exec(const Launch& launch, int slave) {
+  setsid();
+  if (launch.controlling_terminal) ioctl(slave, TIOCSCTTY, 0);
+  // Everything is opened before the standard descriptors are rearranged, so
+  // that no open lands on a descriptor closed on purpose.
+  const int terminal = launch.controlling_terminal ? slave : open("/dev/null", O_RDWR);
+  const int in = launch.in == Stdin::Terminal ? terminal
+                 : launch.in == Stdin::DevNull ? open("/dev/null", O_RDONLY)
+                                               : open(launch.in_path.c_str(), O_RDONLY);
+  int out = launch.out == Stdout::File ? open(launch.out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600)
+                                       : terminal;
+  if (launch.out == Stdout::BrokenPipe) {
+    int ends[2];
+    if (pipe(ends) == 0) {
+      out = ends[1];
+      close(ends[0]);
+    }
+  }
+  const int err = launch.err_path.empty() ? terminal : open(launch.err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  dup2(in, 0);
+  dup2(out, 1);
+  dup2(err, 2);
+  if (launch.out == Stdout::Closed) close(1);
+  for (int fd = 3; fd < 64; ++fd) close(fd);
+  signal(SIGPIPE, SIG_DFL);
+  std::vector<char*> argv, env;
+  for (const auto& a : launch.argv) argv.push_back(const_cast<char*>(a.c_str()));
+  for (const auto& e : launch.env) env.push_back(const_cast<char*>(e.c_str()));
+  argv.push_back(nullptr);
+  env.push_back(nullptr);
+  execve(argv[0], argv.data(), env.data());
+  _exit(127);
+}
+
+}  // namespace
+
+PtySession Start(const Launch& launch) {
+  PtySession session;
+  openpty(&session.master, &session.slave, nullptr, nullptr, nullptr);
+  if (!launch.typed_ahead.empty()) {
+    Type(session, launch.typed_ahead);
+    WaitForScreen(session, launch.typed_ahead.substr(launch.typed_ahead.size() - 1));
+  }
+  session.pid = fork();
+  if (session.pid == 0) Exec(launch, session.slave);
+  return session;
+}
+
+termios Modes(const PtySession& session) {
+  termios modes{};
+  tcgetattr(session.slave, &modes);
+  return modes;
+}
+
+bool SameModes(const termios& a, const termios& b) {
+  return a.c_iflag == b.c_iflag && a.c_oflag == b.c_oflag && a.c_cflag == b.c_cflag &&
+         a.c_lflag == b.c_lflag && std::memcmp(a.c_cc, b.c_cc, sizeof a.c_cc) == 0 &&
+         cfgetispeed(&a) == cfgetispeed(&b) && cfgetospeed(&a) == cfgetospeed(&b);
+}
+
+bool WaitFor(PtySession& session, bool (*condition)(PtySession&, const void*), const void* arg) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  while (std::chrono::steady_clock::now() < deadline) {
+    ReadScreen(session);
+    if (condition(session, arg)) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  return false;
+}
+
+bool WaitForScreen(PtySession& session, const std::string& text) {
+  return WaitFor(
+      session,
+      [](PtySession& s, const void* t) {
+        return s.screen.find(*static_cast<const std::string*>(t)) != std::string::npos;
+      },
+      &text);
+}
+
+bool WaitForEcho(PtySession& session, bool on) {
+  return WaitFor(
+      session,
+      [](PtySession& s, const void* o) {
+        return ((Modes(s).c_lflag & ECHO) != 0) == *static_cast<const bool*>(o);
+      },
+      &on);
+}
+
+void Type(const PtySession& session, const std::string& keys) {
+  if (write(session.master, keys.data(), keys.size()) != static_cast<ssize_t>(keys.size())) return;
+}
+
+int Finish(PtySession& session) {
+  int status = -1;
+  const bool ended = WaitFor(
+      session,
+      [](PtySession& s, const void* st) {
+        return waitpid(s.pid, static_cast<int*>(const_cast<void*>(st)), WNOHANG) == s.pid;
+      },
+      &status);
+  if (!ended) {
+    kill(session.pid, SIGKILL);
+    waitpid(session.pid, nullptr, 0);
+    status = -1;
+  }
+  ReadScreen(session);
+  return status;
+}
+
+std::string PendingInput(const PtySession& session) {
+  termios raw = Modes(session);
+  raw.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
+  raw.c_cc[VMIN] = 0;
+  raw.c_cc[VTIME] = 0;
+  tcsetattr(session.slave, TCSANOW, &raw);
+  std::string pending;
+  char buffer[256];
+  ssize_t n;
+  while ((n = read(session.slave, buffer, sizeof buffer)) > 0) pending.append(buffer, static_cast<size_t>(n));
+  return pending;
+}
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  std::ostringstream bytes;
+  bytes << file.rdbuf();
+  return bytes.str();
+}

@@ -1,0 +1,49 @@
+// Runs a program as a terminal emulator runs a shell: the leader of a new
+// session whose controlling terminal is a fresh pseudo-terminal. The test
+// side holds the master (the keyboard and the screen) and a descriptor of
+// the slave of its own, so it can read the terminal's modes at any time and
+// they outlive the program.
+#pragma once
+
+#include <sys/types.h>
+#include <termios.h>
+
+#include <string>
+#include <vector>
+
+struct PtySession {
+  int master = -1;
+  int slave = -1;
+  pid_t pid = -1;
+  std::string screen;  // everything the master has read so far
+};
+
+enum class Stdin { Terminal, DevNull, File };
+enum class Stdout { File, Terminal, Closed, BrokenPipe };
+
+struct Launch {
+  std::vector<std::string> argv;
+  std::vector<std::string> env;
+  Stdin in = Stdin::Terminal;
+  Stdout out = Stdout::File;
+  bool controlling_terminal = true;
+  std::string typed_ahead;  // typed and echoed before the program starts
+  std::string out_path, in_path;
+  std::string err_path;  // empty: the terminal
+};
+
+PtySession Start(const Launch& launch);
+termios Modes(const PtySession& session);
+bool SameModes(const termios& a, const termios& b);
+// Waits up to five seconds for the condition; false if it never held.
+bool WaitFor(PtySession& session, bool (*condition)(PtySession&, const void*), const void* arg);
+bool WaitForScreen(PtySession& session, const std::string& text);
+bool WaitForEcho(PtySession& session, bool on);
+void Type(const PtySession& session, const std::string& keys);
+// The wait status, or -1 if the program did not end within five seconds
+// (it is killed then).
+int Finish(PtySession& session);
+// Input left in the terminal for the next reader; leaves the terminal in
+// non-canonical mode.
+std::string PendingInput(const PtySession& session);
+std::string ReadFile(const std::string& path);
