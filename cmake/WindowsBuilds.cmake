@@ -24,7 +24,7 @@ while(ANYKEY_WINDOWS AND ANYKEY_WINDOWS_TOOLCHAINS)
       -DCMAKE_BUILD_TYPE=MinSizeRel
     BUILD_ALWAYS ON
     INSTALL_COMMAND ""
-    BUILD_BYPRODUCTS ${dir}/anykey.exe)
+    BUILD_BYPRODUCTS ${dir}/anykey.exe ${dir}/anykey.map)
   set(ANYKEY_${name}_EXE ${dir}/anykey.exe)
   set(ANYKEY_${name}_OBJDUMP ${prefix}-objdump)
   set(ANYKEY_${name}_DIR ${dir})

@@ -1,0 +1,34 @@
+# Installs, on a Debian machine, what the tests need and the machine lacks:
+#   cmake -P cmake/InstallTestDeps.cmake
+# Uses sudo unless it runs as root. Does nothing when all is there.
+set(packages
+  g++ cmake libgtest-dev          # the native build and its unit tests
+  g++-mingw-w64-i686              # the 32-bit Windows image
+  g++-mingw-w64-x86-64            # the 64-bit Windows image
+  wine64                          # runs the 64-bit image
+  bash dash util-linux)           # shells that drive the terminal tests
+
+set(missing "")
+foreach(package IN LISTS packages)
+  execute_process(COMMAND dpkg-query -W -f=\${Status} ${package}
+    OUTPUT_VARIABLE status ERROR_QUIET)
+  if(NOT status MATCHES "install ok installed")
+    list(APPEND missing ${package})
+  endif()
+endforeach()
+if(NOT missing)
+  message(STATUS "All test dependencies are installed.")
+  return()
+endif()
+
+execute_process(COMMAND id -u OUTPUT_VARIABLE uid OUTPUT_STRIP_TRAILING_WHITESPACE)
+set(as_root "")
+if(NOT uid STREQUAL "0")
+  set(as_root sudo)
+endif()
+message(STATUS "Installing: ${missing}")
+execute_process(COMMAND ${as_root} apt-get update -q COMMAND_ERROR_IS_FATAL ANY)
+execute_process(
+  COMMAND ${CMAKE_COMMAND} -E env DEBIAN_FRONTEND=noninteractive
+    ${as_root} apt-get install -y -q --no-install-recommends ${missing}
+  COMMAND_ERROR_IS_FATAL ANY)
