@@ -23,6 +23,9 @@ while(ANYKEY_WINDOWS AND ANYKEY_WINDOWS_TOOLCHAINS)
       -DCMAKE_TOOLCHAIN_FILE=${PROJECT_SOURCE_DIR}/cmake/toolchains/${toolchain}.cmake
       -DCMAKE_BUILD_TYPE=MinSizeRel
     BUILD_ALWAYS ON
+    # The .zip is made with the image.
+    BUILD_COMMAND ${CMAKE_COMMAND} --build <BINARY_DIR>
+      COMMAND ${CMAKE_COMMAND} --build <BINARY_DIR> --target package
     INSTALL_COMMAND ""
     BUILD_BYPRODUCTS ${dir}/anykey.exe ${dir}/anykey.map)
   set(ANYKEY_${name}_EXE ${dir}/anykey.exe)

@@ -37,7 +37,9 @@ BOOL WriteFile(HANDLE file, const void* data, DWORD size, DWORD* written, OVERLA
   return 1;
 }
 
-void Sleep(DWORD milliseconds) { fake::calls.push_back("Sleep(" + std::to_string(milliseconds) + ")"); }
+void Sleep(DWORD milliseconds) {
+  fake::calls.push_back("Sleep(" + std::to_string(milliseconds) + ")");
+}
 
 int _kbhit() {
   const int hit = fake::checks_before_key-- > 0 ? 0 : 1;

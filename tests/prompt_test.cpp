@@ -20,9 +20,9 @@ std::vector<std::string> RunProgram(int checks_before_key, long write_limit) {
 }
 
 std::vector<std::string> ExpectedRun(int checks_before_key) {
-  std::vector<std::string> calls = {
-      "GetStdHandle(-11)", "WriteFile(h11, \"Press any key to end polling\", 28)",
-      "GetStdHandle(-11)", "WriteFile(h11, \"\r\n\", 2)"};
+  std::vector<std::string> calls = {"GetStdHandle(-11)",
+                                    "WriteFile(h11, \"Press any key to end polling\", 28)",
+                                    "GetStdHandle(-11)", "WriteFile(h11, \"\r\n\", 2)"};
   for (int i = 0; i < checks_before_key; ++i) {
     calls.insert(calls.end(), {"Sleep(10)", "_kbhit()=0"});
   }
@@ -40,7 +40,8 @@ TEST(ProgramEntry, RunsThePromptSequenceInOrder) {
     long write_limit;
   };
   for (const Row row : {Row{0, 1L << 30}, Row{1, 1L << 30}, Row{3, 5}, Row{2, 0}, Row{0, -1}}) {
-    EXPECT_EQ(RunProgram(row.checks_before_key, row.write_limit), ExpectedRun(row.checks_before_key))
+    EXPECT_EQ(RunProgram(row.checks_before_key, row.write_limit),
+              ExpectedRun(row.checks_before_key))
         << "checks " << row.checks_before_key << ", write limit " << row.write_limit;
   }
 }

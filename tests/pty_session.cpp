@@ -32,11 +32,12 @@ void ReadScreen(PtySession& session) {
   // Everything is opened before the standard descriptors are rearranged, so
   // that no open lands on a descriptor closed on purpose.
   const int terminal = launch.controlling_terminal ? slave : open("/dev/null", O_RDWR);
-  const int in = launch.in == Stdin::Terminal ? terminal
+  const int in = launch.in == Stdin::Terminal  ? terminal
                  : launch.in == Stdin::DevNull ? open("/dev/null", O_RDONLY)
                                                : open(launch.in_path.c_str(), O_RDONLY);
-  int out = launch.out == Stdout::File ? open(launch.out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600)
-                                       : terminal;
+  int out = launch.out == Stdout::File
+                ? open(launch.out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600)
+                : terminal;
   if (launch.out == Stdout::BrokenPipe) {
     int ends[2];
     if (pipe(ends) == 0) {
@@ -44,7 +45,9 @@ void ReadScreen(PtySession& session) {
       close(ends[0]);
     }
   }
-  const int err = launch.err_path.empty() ? terminal : open(launch.err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  const int err = launch.err_path.empty()
+                      ? terminal
+                      : open(launch.err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
   dup2(in, 0);
   dup2(out, 1);
   dup2(err, 2);
@@ -144,7 +147,8 @@ std::string PendingInput(const PtySession& session) {
   std::string pending;
   char buffer[256];
   ssize_t n;
-  while ((n = read(session.slave, buffer, sizeof buffer)) > 0) pending.append(buffer, static_cast<size_t>(n));
+  while ((n = read(session.slave, buffer, sizeof buffer)) > 0)
+    pending.append(buffer, static_cast<size_t>(n));
   return pending;
 }
 

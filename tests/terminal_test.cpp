@@ -13,20 +13,21 @@
 namespace {
 
 const std::string Prompt("Press any key to end polling\r\n");
-const std::string PromptOnScreen("Press any key to end polling\r\r\n");  // the terminal adds CR to LF
+const std::string PromptOnScreen(
+    "Press any key to end polling\r\r\n");  // the terminal adds CR to LF
 
 struct Case {
   const char* name;
   Stdin in;
   Stdout out;
-  bool junk;           // arguments and environment that must make no difference
-  const char* ahead;   // typed before the program starts
-  const char* typed;   // typed once the program waits
-  int sent;            // a signal sent once the program waits
-  int exit_code;       // or -1 ...
-  int died_by;         // ... the signal that ended it
-  const char* screen;  // everything on the terminal after the typed-ahead echo
-  const char* pending; // input left for the next reader
+  bool junk;            // arguments and environment that must make no difference
+  const char* ahead;    // typed before the program starts
+  const char* typed;    // typed once the program waits
+  int sent;             // a signal sent once the program waits
+  int exit_code;        // or -1 ...
+  int died_by;          // ... the signal that ended it
+  const char* screen;   // everything on the terminal after the typed-ahead echo
+  const char* pending;  // input left for the next reader
 };
 
 std::string Temp(int row, const char* suffix) {
@@ -37,16 +38,19 @@ TEST(Terminal, BehavesInEveryCase) {
   const Case cases[] = {
       {"key", Stdin::Terminal, Stdout::File, false, "", "k", 0, 0, 0, "", ""},
       {"junk arguments", Stdin::Terminal, Stdout::File, true, "", " ", 0, 0, 0, "", ""},
-      {"prompt on terminal", Stdin::Terminal, Stdout::Terminal, false, "", "k", 0, 0, 0, PromptOnScreen.c_str(), ""},
+      {"prompt on terminal", Stdin::Terminal, Stdout::Terminal, false, "", "k", 0, 0, 0,
+       PromptOnScreen.c_str(), ""},
       {"typed ahead", Stdin::Terminal, Stdout::File, false, "abc", "", 0, 0, 0, "", ""},
-      {"arrow and more", Stdin::Terminal, Stdout::Terminal, false, "", "\x1b[Axyz", 0, 0, 0, PromptOnScreen.c_str(), ""},
+      {"arrow and more", Stdin::Terminal, Stdout::Terminal, false, "", "\x1b[Axyz", 0, 0, 0,
+       PromptOnScreen.c_str(), ""},
       {"stdin /dev/null", Stdin::DevNull, Stdout::File, false, "", "k", 0, 0, 0, "", "k"},
       {"stdin file", Stdin::File, Stdout::File, false, "", "k", 0, 0, 0, "", "k"},
       {"stdout closed", Stdin::Terminal, Stdout::Closed, false, "", "k", 0, 0, 0, "", ""},
       {"stdout reader gone", Stdin::Terminal, Stdout::BrokenPipe, false, "", "k", 0, 0, 0, "", ""},
       {"^C", Stdin::Terminal, Stdout::File, false, "", "\x03", 0, -1, SIGINT, "", ""},
       {"^\\", Stdin::Terminal, Stdout::File, false, "", "\x1c", 0, -1, SIGQUIT, "", ""},
-      {"SIGTERM", Stdin::Terminal, Stdout::Terminal, false, "", "", SIGTERM, -1, SIGTERM, PromptOnScreen.c_str(), ""},
+      {"SIGTERM", Stdin::Terminal, Stdout::Terminal, false, "", "", SIGTERM, -1, SIGTERM,
+       PromptOnScreen.c_str(), ""},
       {"SIGHUP", Stdin::Terminal, Stdout::File, false, "", "", SIGHUP, -1, SIGHUP, "", ""},
   };
   for (const Case& row : cases) {
@@ -57,7 +61,8 @@ TEST(Terminal, BehavesInEveryCase) {
     launch.env = {"PATH=/usr/bin:/bin", "TERM=xterm"};
     if (row.junk) {
       launch.argv.insert(launch.argv.end(), {"--help", "-x", "/?", "", "--version"});
-      launch.env.insert(launch.env.end(), {"TERM=dumb", "LANG=xx_XX.bogus", "POSIXLY_CORRECT=1", "ANYKEY=1"});
+      launch.env.insert(launch.env.end(),
+                        {"TERM=dumb", "LANG=xx_XX.bogus", "POSIXLY_CORRECT=1", "ANYKEY=1"});
     }
     launch.in = row.in;
     launch.out = row.out;
@@ -104,7 +109,9 @@ TEST(Terminal, WaitsQuietlyWithoutAControllingTerminal) {
   PtySession session = Start(launch);
   ASSERT_TRUE(WaitFor(
       session,
-      [](PtySession&, const void* path) { return ReadFile(*static_cast<const std::string*>(path)) == Prompt; },
+      [](PtySession&, const void* path) {
+        return ReadFile(*static_cast<const std::string*>(path)) == Prompt;
+      },
       &launch.out_path));
   std::this_thread::sleep_for(std::chrono::seconds(1));
   // utime and stime, fields 14 and 15 of /proc/PID/stat, in clock ticks.

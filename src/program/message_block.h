@@ -10,7 +10,8 @@ inline constexpr DWORD LineBreakOffset = 29;
 
 // 32 bytes of message, then room for the length scan to read past the
 // terminator of the last text.
-inline constexpr char MessageBlock[MessageSize + TextScanSlack] = "Press any key to end polling\0\r\n";
+inline constexpr char MessageBlock[MessageSize + TextScanSlack] =
+    "Press any key to end polling\0\r\n";
 
 inline constexpr const char* PromptText = MessageBlock;
 inline constexpr const char* LineBreakText = MessageBlock + LineBreakOffset;

@@ -1,6 +1,6 @@
 // The plain operations: handles, writing, sleeping and ending the process.
-#include <signal.h>
 #include <unistd.h>
+#include <csignal>
 
 #include <cerrno>
 #include <ctime>
@@ -23,10 +23,11 @@ HANDLE GetStdHandle(DWORD which) {
   }
 }
 
-BOOL WriteFile(HANDLE file, const void* data, DWORD size, DWORD* written, OVERLAPPED* /*overlapped*/) {
+BOOL WriteFile(HANDLE file, const void* data, DWORD size, DWORD* written,
+               OVERLAPPED* /*overlapped*/) {
   // A pipe whose reader has gone fails the write, as on Windows, instead of
   // killing the process before the wait.
-  signal(SIGPIPE, SIG_IGN);
+  static_cast<void>(signal(SIGPIPE, SIG_IGN));
   const ssize_t count = write(file, data, size);
   *written = count > 0 ? static_cast<DWORD>(count) : 0;
   return count >= 0 ? 1 : 0;

@@ -7,9 +7,9 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <signal.h>
 #include <termios.h>
 #include <unistd.h>
+#include <csignal>
 
 #include <cerrno>
 
@@ -66,7 +66,7 @@ void Handle(int signal_number, void (*handler)(int)) {
 // action now: ends or stops the process.
 void TakeDefaultAction(int signal_number) {
   Handle(signal_number, SIG_DFL);
-  raise(signal_number);
+  static_cast<void>(raise(signal_number));
   sigset_t just_this;
   sigemptyset(&just_this);
   sigaddset(&just_this, signal_number);
@@ -135,7 +135,7 @@ void RestoreTerminal() {
   }
 }
 
-int _kbhit() {  // NOLINT(bugprone-reserved-identifier): the console's own name
+int _kbhit() {
   const int terminal = ControllingTerminal();
   if (terminal < 0) {
     return 0;
