@@ -89,8 +89,9 @@ bool SameModes(const termios& a, const termios& b) {
          cfgetispeed(&a) == cfgetispeed(&b) && cfgetospeed(&a) == cfgetospeed(&b);
 }
 
-bool WaitFor(PtySession& session, bool (*condition)(PtySession&, const void*), const void* arg) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+bool WaitFor(PtySession& session, bool (*condition)(PtySession&, const void*), const void* arg,
+             int seconds) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
   while (std::chrono::steady_clock::now() < deadline) {
     ReadScreen(session);
     if (condition(session, arg)) return true;
@@ -121,14 +122,14 @@ void Type(const PtySession& session, const std::string& keys) {
   if (write(session.master, keys.data(), keys.size()) != static_cast<ssize_t>(keys.size())) return;
 }
 
-int Finish(PtySession& session) {
+int Finish(PtySession& session, int seconds) {
   int status = -1;
   const bool ended = WaitFor(
       session,
       [](PtySession& s, const void* st) {
         return waitpid(s.pid, static_cast<int*>(const_cast<void*>(st)), WNOHANG) == s.pid;
       },
-      &status);
+      &status, seconds);
   if (!ended) {
     kill(session.pid, SIGKILL);
     waitpid(session.pid, nullptr, 0);

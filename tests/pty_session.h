@@ -35,14 +35,16 @@ struct Launch {
 PtySession Start(const Launch& launch);
 termios Modes(const PtySession& session);
 bool SameModes(const termios& a, const termios& b);
-// Waits up to five seconds for the condition; false if it never held.
-bool WaitFor(PtySession& session, bool (*condition)(PtySession&, const void*), const void* arg);
+// Waits for the condition, five seconds unless told otherwise; false if it
+// never held.
+bool WaitFor(PtySession& session, bool (*condition)(PtySession&, const void*), const void* arg,
+             int seconds = 5);
 bool WaitForScreen(PtySession& session, const std::string& text);
 bool WaitForEcho(PtySession& session, bool on);
 void Type(const PtySession& session, const std::string& keys);
-// The wait status, or -1 if the program did not end within five seconds
-// (it is killed then).
-int Finish(PtySession& session);
+// The wait status, or -1 if the program did not end in time (it is killed
+// then).
+int Finish(PtySession& session, int seconds = 5);
 // Input left in the terminal for the next reader; leaves the terminal in
 // non-canonical mode.
 std::string PendingInput(const PtySession& session);

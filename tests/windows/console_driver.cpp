@@ -1,0 +1,151 @@
+// Runs anykey.exe in this process's console, as a Windows user would, and
+// writes one verdict line per case to the file named by its second argument:
+//   console_driver.exe ANYKEY.EXE VERDICTS
+// Keys go into the console input buffer with WriteConsoleInput; what is
+// left there afterwards is counted with GetNumberOfConsoleInputEvents.
+#include <windows.h>
+
+#include <cstdio>
+#include <string>
+
+namespace {
+
+enum class Input { Console, File, Pipe };
+enum class Key { Ahead, AfterPrompt, None };
+
+struct Case {
+  const char* name;
+  Input input;
+  Key key;
+  DWORD pending_after;  // key events left in the console afterwards
+};
+
+const Case Cases[] = {
+    {"typed ahead", Input::Console, Key::Ahead, 0},
+    {"key after the prompt", Input::Console, Key::AfterPrompt, 0},
+    {"stdin from a file", Input::File, Key::AfterPrompt, 2},
+    {"stdin from a pipe", Input::Pipe, Key::Ahead, 2},
+    {"no key", Input::Console, Key::None, 0},
+};
+
+const char Prompt[] = "Press any key to end polling\r\n";
+
+HANDLE console_input;
+
+void TypeKey() {
+  INPUT_RECORD events[2] = {};
+  for (int i = 0; i < 2; ++i) {
+    KEY_EVENT_RECORD& key = events[i].Event.KeyEvent;
+    events[i].EventType = KEY_EVENT;
+    key.bKeyDown = i == 0;
+    key.wRepeatCount = 1;
+    key.wVirtualKeyCode = 'K';
+    key.uChar.AsciiChar = 'k';
+  }
+  DWORD written = 0;
+  WriteConsoleInputA(console_input, events, 2, &written);
+}
+
+DWORD Pending() {
+  DWORD events = 0;
+  GetNumberOfConsoleInputEvents(console_input, &events);
+  return events;
+}
+
+std::string ReadAll(const char* path) {
+  std::string bytes;
+  if (FILE* file = std::fopen(path, "rb")) {
+    char buffer[256];
+    size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0) bytes.append(buffer, n);
+    std::fclose(file);
+  }
+  return bytes;
+}
+
+// Runs one case; returns "" when it behaved, or what went wrong.
+std::string Run(const Case& row, const char* anykey) {
+  FlushConsoleInputBuffer(console_input);
+  SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+  const char* out_path = "driver-stdout.txt";
+  HANDLE out =
+      CreateFileA(out_path, GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, nullptr);
+  HANDLE in = console_input;
+  HANDLE pipe_write = nullptr;
+  if (row.input == Input::File) {
+    HANDLE f =
+        CreateFileA("driver-stdin.txt", GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    CloseHandle(f);
+    in = CreateFileA("driver-stdin.txt", GENERIC_READ, FILE_SHARE_READ, &inherit, OPEN_EXISTING, 0,
+                     nullptr);
+  } else if (row.input == Input::Pipe) {
+    CreatePipe(&in, &pipe_write, &inherit, 0);
+    SetHandleInformation(pipe_write, HANDLE_FLAG_INHERIT, 0);
+  }
+  if (row.key == Key::Ahead) TypeKey();
+
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = in;
+  startup.hStdOutput = out;
+  startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+  PROCESS_INFORMATION process = {};
+  std::string command = std::string("\"") + anykey + "\"";
+  if (!CreateProcessA(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
+                      &process)) {
+    return "could not start " + command;
+  }
+  CloseHandle(out);
+  std::string fault;
+  if (row.key == Key::AfterPrompt) {
+    for (int i = 0; i < 500 && ReadAll(out_path).size() < sizeof Prompt - 1; ++i) Sleep(10);
+    TypeKey();
+  }
+  if (row.key == Key::None) {
+    if (WaitForSingleObject(process.hProcess, 1000) != WAIT_TIMEOUT)
+      fault += " ended without a key;";
+    FILETIME created, exited, kernel, user;
+    GetProcessTimes(process.hProcess, &created, &exited, &kernel, &user);
+    const ULONGLONG used = (ULONGLONG(kernel.dwHighDateTime) << 32 | kernel.dwLowDateTime) +
+                           (ULONGLONG(user.dwHighDateTime) << 32 | user.dwLowDateTime);
+    if (used > 2000000) fault += " used " + std::to_string(used / 10000) + " ms of processor;";
+    TerminateProcess(process.hProcess, 1);
+  }
+  if (WaitForSingleObject(process.hProcess, 10000) != WAIT_OBJECT_0) {
+    TerminateProcess(process.hProcess, 1);
+    fault += " still waiting after the key;";
+  }
+  DWORD code = 0;
+  GetExitCodeProcess(process.hProcess, &code);
+  if (row.key != Key::None && code != 0) fault += " exit code " + std::to_string(code) + ";";
+  if (ReadAll(out_path) != Prompt) fault += " stdout is not the 30-byte prompt;";
+  const DWORD pending = Pending();
+  if (pending != row.pending_after) fault += " " + std::to_string(pending) + " events left;";
+  CloseHandle(process.hProcess);
+  CloseHandle(process.hThread);
+  if (in != console_input) CloseHandle(in);
+  if (pipe_write) CloseHandle(pipe_write);
+  return fault;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 3) return 2;
+  FILE* verdicts = std::fopen(argv[2], "w");
+  if (!verdicts) return 2;
+  // Inheritable: it is the child's standard input in the console cases.
+  SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+  console_input =
+      CreateFileA("CONIN$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                  &inherit, OPEN_EXISTING, 0, nullptr);
+  for (const Case& row : Cases) {
+    const std::string fault =
+        console_input == INVALID_HANDLE_VALUE ? " no console" : Run(row, argv[1]);
+    std::fprintf(verdicts, "%s %s:%s\n", fault.empty() ? "PASS" : "FAIL", row.name, fault.c_str());
+    std::fflush(verdicts);
+  }
+  std::fclose(verdicts);
+  return 0;
+}
