@@ -22,6 +22,7 @@ while(ANYKEY_WINDOWS AND ANYKEY_WINDOWS_TOOLCHAINS)
     CMAKE_ARGS
       -DCMAKE_TOOLCHAIN_FILE=${PROJECT_SOURCE_DIR}/cmake/toolchains/${toolchain}.cmake
       -DCMAKE_BUILD_TYPE=MinSizeRel
+      -DANYKEY_CONSOLE_DRIVER=${ANYKEY_TESTS}
     BUILD_ALWAYS ON
     # The .zip is made with the image.
     BUILD_COMMAND ${CMAKE_COMMAND} --build <BINARY_DIR>
