@@ -9,7 +9,8 @@ set(packages
   bash dash util-linux            # shells that drive the terminal tests
   dpkg-dev lintian man-db         # the .deb: dependencies, lint, install
   groff-base mandoc               # the manual page
-  clang-format clang-tidy)        # style and static checks
+  clang-format clang-tidy         # style and static checks
+  libunicorn-dev)                 # runs the Windows images' machine code
 
 set(missing "")
 foreach(package IN LISTS packages)

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "expected_run.h"
 #include "fake_platform.h"
 #include "program/prompt.h"
 
@@ -17,18 +18,6 @@ std::vector<std::string> RunProgram(int checks_before_key, long write_limit) {
     ProgramEntry();
   }
   return fake::calls;
-}
-
-std::vector<std::string> ExpectedRun(int checks_before_key) {
-  std::vector<std::string> calls = {"GetStdHandle(-11)",
-                                    "WriteFile(h11, \"Press any key to end polling\", 28)",
-                                    "GetStdHandle(-11)", "WriteFile(h11, \"\r\n\", 2)"};
-  for (int i = 0; i < checks_before_key; ++i) {
-    calls.insert(calls.end(), {"Sleep(10)", "_kbhit()=0"});
-  }
-  calls.insert(calls.end(), {"Sleep(10)", "_kbhit()=1", "GetStdHandle(-10)",
-                             "FlushConsoleInputBuffer(h10)", "ExitProcess(0)"});
-  return calls;
 }
 
 // The whole run, call by call: prompt, line break, a pause before every

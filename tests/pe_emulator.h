@@ -1,0 +1,16 @@
+// Loads a Windows console image into the Unicorn CPU emulator and runs it
+// from its entry point, with every import answered by a stand-in that
+// records the call and answers as the console would.
+#pragma once
+
+#include <string>
+#include <vector>
+
+struct EmulatedRun {
+  std::string error;               // empty when the image ran to ExitProcess
+  std::vector<std::string> calls;  // as the unit tests' stand-in writes them
+};
+
+// _kbhit answers 0 checks_before_key times, then 1; WriteFile reports at
+// most write_limit bytes written.
+EmulatedRun RunImage(const std::string& path, int checks_before_key, unsigned write_limit);
