@@ -10,6 +10,7 @@ set(packages
   dpkg-dev lintian man-db         # the .deb: dependencies, lint, install
   groff-base mandoc               # the manual page
   clang-format clang-tidy         # style and static checks
+  valgrind                        # counts heap allocations
   libunicorn-dev)                 # runs the Windows images' machine code
 
 set(missing "")

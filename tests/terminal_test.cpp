@@ -198,3 +198,25 @@ TEST(Terminal, KeepsWaitingWhenAStopIsDropped) {
 }
 
 }  // namespace
+
+namespace {
+
+// A whole run, key included, allocates nothing on the heap.
+TEST(Terminal, AllocatesNoHeapMemory) {
+  Launch launch;
+  const std::string log = Temp(-3, ".valgrind");
+  launch.argv = {VALGRIND, "--tool=memcheck", "--log-file=" + log, ANYKEY_BINARY};
+  launch.env = {"PATH=/usr/bin:/bin"};
+  launch.out_path = Temp(-3, ".out");
+  launch.err_path = Temp(-3, ".err");
+  PtySession session = Start(launch);
+  ASSERT_TRUE(WaitFor(
+      session, [](PtySession& s, const void*) { return (Modes(s).c_lflag & ECHO) == 0; }, nullptr,
+      60));
+  Type(session, "k");
+  const int status = Finish(session, 60);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
+  EXPECT_NE(ReadFile(log).find("total heap usage: 0 allocs"), std::string::npos) << ReadFile(log);
+}
+
+}  // namespace

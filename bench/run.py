@@ -1,0 +1,196 @@
+#!/usr/bin/env python3
+"""Measures anykey beside a peer that blocks on the terminal and a bare loop
+of 10 ms sleeps, all in one run on one machine, and checks each figure
+against its budget. Prints one table; exits 1 when a budget does not hold.
+
+    python3 bench/run.py [--runs N]
+"""
+import argparse, os, random, re, select, shutil, statistics, subprocess, sys, tempfile, termios, time
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+BUILD = os.path.join(ROOT, "build", "bench")
+ANYKEY = os.path.join(BUILD, "anykey")
+PEER = ["/bin/bash", "-c", 'read -rsn1 -p "Press any key to end polling"']
+PROMPT = b"Press any key to end polling"
+
+
+class Pty:
+    """One program on a fresh pseudo-terminal that is its controlling terminal."""
+
+    def __init__(self, argv, stdout_to_terminal=True):
+        self.master, self.slave = os.openpty()
+        self.started = time.perf_counter()
+        self.pid = os.fork()
+        if self.pid == 0:
+            os.setsid()
+            import fcntl
+            fcntl.ioctl(self.slave, termios.TIOCSCTTY, 0)
+            for fd in (0, 1, 2):
+                os.dup2(self.slave, fd)
+            os.closerange(3, 256)
+            os.execv(argv[0], argv)
+        self.pidfd = os.pidfd_open(self.pid)
+
+    def first_output(self):
+        select.select([self.master], [], [], 5)
+        return time.perf_counter()
+
+    def echo_off(self):
+        deadline = time.time() + 5
+        while termios.tcgetattr(self.slave)[3] & termios.ECHO:
+            if time.time() > deadline:
+                raise RuntimeError("never started waiting")
+            time.sleep(0.001)
+
+    def key_to_exit(self):
+        """Sends a key and returns the seconds until the process has ended."""
+        sent = time.perf_counter()
+        os.write(self.master, b"k")
+        select.select([self.pidfd], [], [], 5)
+        ended = time.perf_counter()
+        self.close()
+        return ended - sent
+
+    def close(self):
+        try:
+            os.kill(self.pid, 9)
+        except ProcessLookupError:
+            pass
+        os.waitpid(self.pid, 0)
+        for fd in (self.master, self.slave, self.pidfd):
+            os.close(fd)
+
+
+def cpu_and_switches(pid):
+    with open(f"/proc/{pid}/schedstat") as f:
+        cpu_ns = int(f.read().split()[0])
+    with open(f"/proc/{pid}/status") as f:
+        status = f.read()
+    switches = sum(int(n) for n in re.findall(r"ctxt_switches:\s+(\d+)", status))
+    return cpu_ns, switches
+
+
+def vm_hwm_kib(pid):
+    with open(f"/proc/{pid}/status") as f:
+        return int(re.search(r"VmHWM:\s+(\d+)", f.read()).group(1))
+
+
+def percentile(values, p):
+    values = sorted(values)
+    return values[min(len(values) - 1, int(round(p / 100 * (len(values) - 1))))]
+
+
+def latencies(argv, runs):
+    out = []
+    for _ in range(runs):
+        p = Pty(argv)
+        p.echo_off()
+        # A random moment, out of step with the 10 ms polling.
+        time.sleep(0.02 + random.random() * 0.03)
+        out.append(p.key_to_exit() * 1000)
+    return out
+
+
+def waiting_cost(argv, seconds):
+    p = Pty(argv)
+    if argv[0] == ANYKEY:
+        p.echo_off()
+    time.sleep(0.3)
+    cpu0, sw0 = cpu_and_switches(p.pid)
+    time.sleep(seconds)
+    cpu1, sw1 = cpu_and_switches(p.pid)
+    hwm = vm_hwm_kib(p.pid)
+    p.close()
+    return (cpu1 - cpu0) / 1e6, (sw1 - sw0) / seconds, hwm
+
+
+def time_to_prompt(argv, runs):
+    out = []
+    for _ in range(runs):
+        p = Pty(argv)
+        out.append((p.first_output() - p.started) * 1000)
+        p.close()
+    return out
+
+
+def heap_allocations():
+    if not shutil.which("valgrind"):
+        return None
+    with tempfile.NamedTemporaryFile() as log:
+        p = Pty(["/usr/bin/valgrind", "--tool=memcheck", f"--log-file={log.name}", ANYKEY])
+        deadline = time.time() + 30
+        while termios.tcgetattr(p.slave)[3] & termios.ECHO and time.time() < deadline:
+            time.sleep(0.01)
+        os.write(p.master, b"k")
+        select.select([p.pidfd], [], [], 30)
+        p.close()
+        text = open(log.name).read()
+    found = re.search(r"total heap usage: ([\d,]+) allocs", text)
+    return int(found.group(1).replace(",", "")) if found else None
+
+
+def stripped_size(path, strip="strip"):
+    with tempfile.TemporaryDirectory() as d:
+        out = os.path.join(d, "x")
+        subprocess.run([strip, "-o", out, path], check=True)
+        return os.path.getsize(out)
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--runs", type=int, default=40)
+    parser.add_argument("--no-build", action="store_true")
+    args = parser.parse_args()
+    if not args.no_build:
+        for step in (["cmake", "--preset", "bench"], ["cmake", "--build", "--preset", "bench"]):
+            subprocess.run(step, cwd=ROOT, check=True, stdout=subprocess.DEVNULL)
+
+    rows = []
+
+    def row(figure, value, budget, holds):
+        rows.append((figure, value, budget, "yes" if holds else "NO"))
+
+    # Interleaved halves, so that a busy spell on the machine hits both.
+    mine, peer = [], []
+    for _ in range(2):
+        mine += latencies([ANYKEY], args.runs // 2)
+        peer += latencies(PEER, args.runs // 2)
+    m = (statistics.median(mine), percentile(mine, 90), max(mine))
+    b = (statistics.median(peer), percentile(peer, 90), max(peer))
+    row("key to exit, median / p90 / max (ms)", "%.1f / %.1f / %.1f" % m,
+        "<= peer's %.1f + 6 / %.1f + 11" % (b[0], b[1]), m[0] <= b[0] + 6 and m[1] <= b[1] + 11)
+    row("  blocking peer (bash read), same", "%.1f / %.1f / %.1f" % b, "", True)
+
+    cpu, wakeups, hwm = waiting_cost([ANYKEY], 3)
+    loop_cpu, loop_wakeups, _ = waiting_cost([os.path.join(BUILD, "sleep_loop")], 3)
+    _, _, peer_hwm = waiting_cost(PEER, 1)
+    row("processor time over 3 s of waiting (ms)", "%.1f" % cpu,
+        "<= 1.2 x sleep loop's %.1f" % loop_cpu, cpu <= 1.2 * loop_cpu)
+    row("wake-ups per second", "%.0f" % wakeups, "about 100, never more (loop: %.0f)" % loop_wakeups,
+        wakeups <= 105)
+
+    prompt = time_to_prompt([ANYKEY], 20)
+    printf = time_to_prompt(["/usr/bin/printf", "Press any key to end polling\r\n"], 20)
+    row("fork to prompt, median (ms)", "%.2f" % statistics.median(prompt),
+        "<= 1.1 x printf's %.2f" % statistics.median(printf),
+        statistics.median(prompt) <= 1.1 * statistics.median(printf))
+
+    row("peak memory while waiting (KiB)", str(hwm), "<= half of bash's %d" % peer_hwm, hwm * 2 <= peer_hwm)
+
+    allocs = heap_allocations()
+    row("heap allocations in a whole run", "?" if allocs is None else str(allocs), "0", allocs == 0)
+
+    sizes = [("POSIX", stripped_size(ANYKEY), 16384),
+             ("32-bit Windows", os.path.getsize(os.path.join(BUILD, "win32", "anykey.exe")), 1536),
+             ("64-bit Windows", os.path.getsize(os.path.join(BUILD, "win64", "anykey.exe")), 2048)]
+    for name, size, budget in sizes:
+        row("%s executable, stripped (bytes)" % name, str(size), "<= %d" % budget, size <= budget)
+
+    widths = [max(len(r[i]) for r in rows + [("figure", "measured", "budget", "holds")]) for i in range(4)]
+    for r in [("figure", "measured", "budget", "holds")] + rows:
+        print("  ".join(c.ljust(w) for c, w in zip(r, widths)).rstrip())
+    return 0 if all(r[3] == "yes" for r in rows) else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())
