@@ -35,5 +35,5 @@ message(STATUS "Installing: ${missing}")
 execute_process(COMMAND ${as_root} apt-get update -q COMMAND_ERROR_IS_FATAL ANY)
 execute_process(
   COMMAND ${CMAKE_COMMAND} -E env DEBIAN_FRONTEND=noninteractive
-    ${as_root} apt-get install -y -q --no-install-recommends ${missing}
+    ${as_root} apt-get install -y -q ${missing}
   COMMAND_ERROR_IS_FATAL ANY)
