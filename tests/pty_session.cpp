@@ -89,33 +89,23 @@ bool SameModes(const termios& a, const termios& b) {
          cfgetispeed(&a) == cfgetispeed(&b) && cfgetospeed(&a) == cfgetospeed(&b);
 }
 
-bool WaitFor(PtySession& session, bool (*condition)(PtySession&, const void*), const void* arg,
-             int seconds) {
+bool WaitFor(PtySession& session, const std::function<bool()>& condition, int seconds) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
   while (std::chrono::steady_clock::now() < deadline) {
     ReadScreen(session);
-    if (condition(session, arg)) return true;
+    if (condition()) return true;
     std::this_thread::sleep_for(std::chrono::milliseconds(2));
   }
   return false;
 }
 
 bool WaitForScreen(PtySession& session, const std::string& text) {
-  return WaitFor(
-      session,
-      [](PtySession& s, const void* t) {
-        return s.screen.find(*static_cast<const std::string*>(t)) != std::string::npos;
-      },
-      &text);
+  return WaitFor(session, [&] { return session.screen.find(text) != std::string::npos; });
 }
 
-bool WaitForEcho(PtySession& session, bool on) {
+bool WaitForEcho(PtySession& session, bool on, int seconds) {
   return WaitFor(
-      session,
-      [](PtySession& s, const void* o) {
-        return ((Modes(s).c_lflag & ECHO) != 0) == *static_cast<const bool*>(o);
-      },
-      &on);
+      session, [&] { return ((Modes(session).c_lflag & ECHO) != 0) == on; }, seconds);
 }
 
 void Type(const PtySession& session, const std::string& keys) {
@@ -125,11 +115,7 @@ void Type(const PtySession& session, const std::string& keys) {
 int Finish(PtySession& session, int seconds) {
   int status = -1;
   const bool ended = WaitFor(
-      session,
-      [](PtySession& s, const void* st) {
-        return waitpid(s.pid, static_cast<int*>(const_cast<void*>(st)), WNOHANG) == s.pid;
-      },
-      &status, seconds);
+      session, [&] { return waitpid(session.pid, &status, WNOHANG) == session.pid; }, seconds);
   if (!ended) {
     kill(session.pid, SIGKILL);
     waitpid(session.pid, nullptr, 0);

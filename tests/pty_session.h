@@ -8,6 +8,7 @@
 #include <sys/types.h>
 #include <termios.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -37,10 +38,9 @@ termios Modes(const PtySession& session);
 bool SameModes(const termios& a, const termios& b);
 // Waits for the condition, five seconds unless told otherwise; false if it
 // never held.
-bool WaitFor(PtySession& session, bool (*condition)(PtySession&, const void*), const void* arg,
-             int seconds = 5);
+bool WaitFor(PtySession& session, const std::function<bool()>& condition, int seconds = 5);
 bool WaitForScreen(PtySession& session, const std::string& text);
-bool WaitForEcho(PtySession& session, bool on);
+bool WaitForEcho(PtySession& session, bool on, int seconds = 5);
 void Type(const PtySession& session, const std::string& keys);
 // The wait status, or -1 if the program did not end in time (it is killed
 // then).

@@ -107,12 +107,7 @@ TEST(Terminal, WaitsQuietlyWithoutAControllingTerminal) {
   launch.out_path = Temp(-1, ".out");
   launch.err_path = Temp(-1, ".err");
   PtySession session = Start(launch);
-  ASSERT_TRUE(WaitFor(
-      session,
-      [](PtySession&, const void* path) {
-        return ReadFile(*static_cast<const std::string*>(path)) == Prompt;
-      },
-      &launch.out_path));
+  ASSERT_TRUE(WaitFor(session, [&] { return ReadFile(launch.out_path) == Prompt; }));
   std::this_thread::sleep_for(std::chrono::seconds(1));
   // utime and stime, fields 14 and 15 of /proc/PID/stat, in clock ticks.
   std::ifstream stat("/proc/" + std::to_string(session.pid) + "/stat");
@@ -210,9 +205,7 @@ TEST(Terminal, AllocatesNoHeapMemory) {
   launch.out_path = Temp(-3, ".out");
   launch.err_path = Temp(-3, ".err");
   PtySession session = Start(launch);
-  ASSERT_TRUE(WaitFor(
-      session, [](PtySession& s, const void*) { return (Modes(s).c_lflag & ECHO) == 0; }, nullptr,
-      60));
+  ASSERT_TRUE(WaitForEcho(session, false, 60));
   Type(session, "k");
   const int status = Finish(session, 60);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
