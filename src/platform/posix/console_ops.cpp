@@ -41,7 +41,7 @@ void Sleep(DWORD milliseconds) {
 }
 
 void ExitProcess(UINT code) {
-  RestoreTerminal();
+  LeaveTerminal();
   _exit(static_cast<int>(code));
 }
 

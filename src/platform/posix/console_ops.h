@@ -22,9 +22,9 @@ BOOL WriteFile(HANDLE file, const void* data, DWORD size, DWORD* written, OVERLA
 // Sleeps the whole interval, also when a signal interrupts it.
 void Sleep(DWORD milliseconds);
 // Watches the controlling terminal (also when stdin is redirected) without
-// reading from it. The first call puts the terminal into the wait modes: no
-// canonical input, no echo, signal characters still working. Always 0 when
-// the process has no controlling terminal.
+// reading from it. In the foreground it puts the terminal into the wait
+// modes: no canonical input, no echo, signal characters still working. Always
+// 0 in the background and when the process has no controlling terminal.
 int _kbhit();
 // Discards pending input when the handle is the controlling terminal; fails
 // without effect on anything else.

@@ -3,8 +3,9 @@
 
 namespace anykey {
 
-// Puts back the modes the terminal had before the wait changed them; does
-// nothing if they were never changed. Safe to call from a signal handler.
-void RestoreTerminal();
+// The way out: blocks every signal for good, then puts back the modes the
+// terminal had before the wait, if the program's own wait modes are still
+// there. Nothing sets them again before the process ends.
+void LeaveTerminal();
 
 }  // namespace anykey
