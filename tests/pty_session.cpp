@@ -5,6 +5,7 @@
 #include <pty.h>
 #include <signal.h>
 #include <sys/ioctl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -26,13 +27,14 @@ void ReadScreen(PtySession& session) {
   }
 }
 
-[[noreturn]] void Exec(const Launch& launch, int slave) {
+[[noreturn]] void Exec(const Launch& launch, int master, int slave) {
   setsid();
   if (launch.controlling_terminal) ioctl(slave, TIOCSCTTY, 0);
   // Everything is opened before the standard descriptors are rearranged, so
   // that no open lands on a descriptor closed on purpose.
   const int terminal = launch.controlling_terminal ? slave : open("/dev/null", O_RDWR);
-  const int in = launch.in == Stdin::Terminal  ? terminal
+  const int in = launch.in == Stdin::Terminal || launch.in == Stdin::Closed ? terminal
+                 : launch.in == Stdin::Master                               ? master
                  : launch.in == Stdin::DevNull ? open("/dev/null", O_RDONLY)
                                                : open(launch.in_path.c_str(), O_RDONLY);
   int out = launch.out == Stdout::File
@@ -52,8 +54,14 @@ void ReadScreen(PtySession& session) {
   dup2(out, 1);
   dup2(err, 2);
   if (launch.out == Stdout::Closed) close(1);
+  if (launch.in == Stdin::Closed) close(0);
   for (int fd = 3; fd < 64; ++fd) close(fd);
   signal(SIGPIPE, SIG_DFL);
+  if (!launch.core_dir.empty() && chdir(launch.core_dir.c_str()) == 0) {
+    const rlimit unlimited{RLIM_INFINITY, RLIM_INFINITY};
+    setrlimit(RLIMIT_CORE, &unlimited);
+  }
+  if (launch.body) _exit(launch.body());
   std::vector<char*> argv, env;
   for (const auto& a : launch.argv) argv.push_back(const_cast<char*>(a.c_str()));
   for (const auto& e : launch.env) env.push_back(const_cast<char*>(e.c_str()));
@@ -73,7 +81,7 @@ PtySession Start(const Launch& launch) {
     WaitForScreen(session, launch.typed_ahead.substr(launch.typed_ahead.size() - 1));
   }
   session.pid = fork();
-  if (session.pid == 0) Exec(launch, session.slave);
+  if (session.pid == 0) Exec(launch, session.master, session.slave);
   return session;
 }
 
@@ -89,10 +97,9 @@ bool SameModes(const termios& a, const termios& b) {
          cfgetispeed(&a) == cfgetispeed(&b) && cfgetospeed(&a) == cfgetospeed(&b);
 }
 
-bool WaitFor(PtySession& session, const std::function<bool()>& condition, int seconds) {
+bool WaitFor(PtySession& /*session*/, const std::function<bool()>& condition, int seconds) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
   while (std::chrono::steady_clock::now() < deadline) {
-    ReadScreen(session);
     if (condition()) return true;
     std::this_thread::sleep_for(std::chrono::milliseconds(2));
   }
@@ -100,7 +107,10 @@ bool WaitFor(PtySession& session, const std::function<bool()>& condition, int se
 }
 
 bool WaitForScreen(PtySession& session, const std::string& text) {
-  return WaitFor(session, [&] { return session.screen.find(text) != std::string::npos; });
+  return WaitFor(session, [&] {
+    ReadScreen(session);
+    return session.screen.find(text) != std::string::npos;
+  });
 }
 
 bool WaitForEcho(PtySession& session, bool on, int seconds) {

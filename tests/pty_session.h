@@ -19,7 +19,8 @@ struct PtySession {
   std::string screen;  // everything the master has read so far
 };
 
-enum class Stdin { Terminal, DevNull, File };
+// Master: the master side of the session's own terminal.
+enum class Stdin { Terminal, DevNull, File, Closed, Master };
 enum class Stdout { File, Terminal, Closed, BrokenPipe };
 
 struct Launch {
@@ -31,6 +32,10 @@ struct Launch {
   std::string typed_ahead;  // typed and echoed before the program starts
   std::string out_path, in_path;
   std::string err_path;  // empty: the terminal
+  std::string core_dir;  // not empty: cores allowed, written there
+  // When set, runs in the session leader instead of argv; its result is the
+  // exit status.
+  std::function<int()> body;
 };
 
 PtySession Start(const Launch& launch);
@@ -39,6 +44,8 @@ bool SameModes(const termios& a, const termios& b);
 // Waits for the condition, five seconds unless told otherwise; false if it
 // never held.
 bool WaitFor(PtySession& session, const std::function<bool()>& condition, int seconds = 5);
+// Reads the screen; nothing else does before Finish, so output the program
+// leaves unread stays in the terminal until then.
 bool WaitForScreen(PtySession& session, const std::string& text);
 bool WaitForEcho(PtySession& session, bool on, int seconds = 5);
 void Type(const PtySession& session, const std::string& keys);

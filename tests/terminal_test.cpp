@@ -5,9 +5,13 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <fstream>
+#include <random>
 #include <thread>
 
+#include "job_shell.h"
 #include "pty_session.h"
 
 namespace {
@@ -26,6 +30,7 @@ struct Case {
   int sent;             // a signal sent once the program waits
   int exit_code;        // or -1 ...
   int died_by;          // ... the signal that ended it
+  bool core;            // and left a core
   const char* screen;   // everything on the terminal after the typed-ahead echo
   const char* pending;  // input left for the next reader
 };
@@ -36,22 +41,33 @@ std::string Temp(int row, const char* suffix) {
 
 TEST(Terminal, BehavesInEveryCase) {
   const Case cases[] = {
-      {"key", Stdin::Terminal, Stdout::File, false, "", "k", 0, 0, 0, "", ""},
-      {"junk arguments", Stdin::Terminal, Stdout::File, true, "", " ", 0, 0, 0, "", ""},
-      {"prompt on terminal", Stdin::Terminal, Stdout::Terminal, false, "", "k", 0, 0, 0,
+      {"key", Stdin::Terminal, Stdout::File, false, "", "k", 0, 0, 0, false, "", ""},
+      {"junk arguments", Stdin::Terminal, Stdout::File, true, "", " ", 0, 0, 0, false, "", ""},
+      {"prompt on terminal", Stdin::Terminal, Stdout::Terminal, false, "", "k", 0, 0, 0, false,
        PromptOnScreen.c_str(), ""},
-      {"typed ahead", Stdin::Terminal, Stdout::File, false, "abc", "", 0, 0, 0, "", ""},
-      {"arrow and more", Stdin::Terminal, Stdout::Terminal, false, "", "\x1b[Axyz", 0, 0, 0,
+      {"typed ahead", Stdin::Terminal, Stdout::File, false, "abc", "", 0, 0, 0, false, "", ""},
+      {"arrow and more", Stdin::Terminal, Stdout::Terminal, false, "", "\x1b[Axyz", 0, 0, 0, false,
        PromptOnScreen.c_str(), ""},
-      {"stdin /dev/null", Stdin::DevNull, Stdout::File, false, "", "k", 0, 0, 0, "", "k"},
-      {"stdin file", Stdin::File, Stdout::File, false, "", "k", 0, 0, 0, "", "k"},
-      {"stdout closed", Stdin::Terminal, Stdout::Closed, false, "", "k", 0, 0, 0, "", ""},
-      {"stdout reader gone", Stdin::Terminal, Stdout::BrokenPipe, false, "", "k", 0, 0, 0, "", ""},
-      {"^C", Stdin::Terminal, Stdout::File, false, "", "\x03", 0, -1, SIGINT, "", ""},
-      {"^\\", Stdin::Terminal, Stdout::File, false, "", "\x1c", 0, -1, SIGQUIT, "", ""},
-      {"SIGTERM", Stdin::Terminal, Stdout::Terminal, false, "", "", SIGTERM, -1, SIGTERM,
+      {"stdin /dev/null", Stdin::DevNull, Stdout::File, false, "", "k", 0, 0, 0, false, "", "k"},
+      {"stdin file", Stdin::File, Stdout::File, false, "", "k", 0, 0, 0, false, "", "k"},
+      {"stdout closed", Stdin::Terminal, Stdout::Closed, false, "", "k", 0, 0, 0, false, "", ""},
+      {"stdout reader gone", Stdin::Terminal, Stdout::BrokenPipe, false, "", "k", 0, 0, 0, false,
+       "", ""},
+      {"^C", Stdin::Terminal, Stdout::File, false, "", "\x03", 0, -1, SIGINT, false, "", ""},
+      {"^\\", Stdin::Terminal, Stdout::File, false, "", "\x1c", 0, -1, SIGQUIT, true, "", ""},
+      {"SIGTERM", Stdin::Terminal, Stdout::Terminal, false, "", "", SIGTERM, -1, SIGTERM, false,
        PromptOnScreen.c_str(), ""},
-      {"SIGHUP", Stdin::Terminal, Stdout::File, false, "", "", SIGHUP, -1, SIGHUP, "", ""},
+      {"SIGHUP", Stdin::Terminal, Stdout::File, false, "", "", SIGHUP, -1, SIGHUP, false, "", ""},
+      {"SIGUSR1", Stdin::Terminal, Stdout::File, false, "", "", SIGUSR1, -1, SIGUSR1, false, "",
+       ""},
+      {"SIGALRM", Stdin::Terminal, Stdout::File, false, "", "", SIGALRM, -1, SIGALRM, false, "",
+       ""},
+      {"SIGABRT", Stdin::Terminal, Stdout::File, false, "", "", SIGABRT, -1, SIGABRT, true, "", ""},
+      {"real-time", Stdin::Terminal, Stdout::File, false, "", "", SIGRTMIN + 1, -1, SIGRTMIN + 1,
+       false, "", ""},
+      {"stdin closed", Stdin::Closed, Stdout::File, false, "", "k", 0, 0, 0, false, "", "k"},
+      {"stdin pty master", Stdin::Master, Stdout::Terminal, false, "", "k", 0, 0, 0, false,
+       PromptOnScreen.c_str(), "k"},
   };
   for (const Case& row : cases) {
     SCOPED_TRACE(row.name);
@@ -70,6 +86,7 @@ TEST(Terminal, BehavesInEveryCase) {
     launch.out_path = Temp(index, ".out");
     launch.err_path = Temp(index, ".err");
     launch.in_path = Temp(index, ".in");
+    launch.core_dir = ::testing::TempDir();
     std::ofstream(launch.in_path) << "from a file\n";
 
     PtySession session = Start(launch);
@@ -86,6 +103,8 @@ TEST(Terminal, BehavesInEveryCase) {
       EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == row.exit_code) << "status " << status;
     } else {
       EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == row.died_by) << "status " << status;
+      EXPECT_EQ(WCOREDUMP(status) != 0, row.core) << "status " << status;
+      std::remove((launch.core_dir + "core").c_str());
     }
     if (row.out == Stdout::File) {
       EXPECT_EQ(ReadFile(launch.out_path), Prompt);
@@ -210,6 +229,209 @@ TEST(Terminal, AllocatesNoHeapMemory) {
   const int status = Finish(session, 60);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
   EXPECT_NE(ReadFile(log).find("total heap usage: 0 allocs"), std::string::npos) << ReadFile(log);
+}
+
+}  // namespace
+
+namespace {
+
+// Job control through a shell of the test's own, step by step; a step that
+// finds something wrong says so on the shell's standard error.
+enum class Step {
+  Foreground,      // start the program as the foreground job
+  Background,      // ... as a background job
+  Orphaned,        // ... in the shell's own group, which no shell controls
+  AwaitWaitModes,  // until echo is off
+  Stop,            // ^Z, and see it stop
+  TakeRaw,         // the shell takes the terminal and puts raw modes there
+  Continue,        // bg
+  Fg,              // the modes from before, the terminal to the job, SIGCONT
+  Handover,        // the terminal to another group, modes untouched
+  Settle,          // 100 ms in which the job must neither stop nor end
+  ExpectShells,    // the terminal has the shell's raw modes
+  ExpectBefore,    // the terminal has the modes from before the job
+  AwaitBefore,     // ... within 5 s
+  EndByTerm,       // kill %1: SIGTERM, SIGCONT, and see it die by SIGTERM
+};
+
+int RunJobSteps(const std::vector<Step>& steps) {
+  const termios before = BecomeShell();
+  termios shells = before;
+  pid_t job = -1;
+  pid_t other = -1;
+  int failures = 0;
+  auto fail = [&](size_t step, const char* what) {
+    ++failures;
+    dprintf(2, "step %zu: %s\n", step + 1, what);
+  };
+  for (size_t i = 0; i < steps.size() && failures == 0; ++i) {
+    int status = 0;
+    switch (steps[i]) {
+      case Step::Foreground:
+      case Step::Background:
+      case Step::Orphaned:
+        job = StartJob(ANYKEY_BINARY, steps[i] == Step::Foreground   ? Group::Foreground
+                                      : steps[i] == Step::Background ? Group::Background
+                                                                     : Group::Shells);
+        break;
+      case Step::AwaitWaitModes:
+        if (!AwaitEcho(false)) fail(i, "the wait modes never came");
+        break;
+      case Step::Stop:
+        kill(job, SIGTSTP);
+        if (!WIFSTOPPED(AwaitJob(job, WUNTRACED))) fail(i, "did not stop");
+        break;
+      case Step::TakeRaw:
+        shells = TakeTerminal();
+        break;
+      case Step::Continue:
+        kill(job, SIGCONT);
+        break;
+      case Step::Fg:
+        GiveTerminal(job, before);
+        kill(job, SIGCONT);
+        break;
+      case Step::Handover:
+        other = fork();
+        if (other == 0) {
+          setpgid(0, 0);
+          pause();
+          _exit(0);
+        }
+        setpgid(other, other);
+        tcsetpgrp(0, other);
+        break;
+      case Step::Settle:
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        if (waitpid(job, &status, WUNTRACED | WNOHANG) != 0) fail(i, "stopped or ended");
+        break;
+      case Step::ExpectShells:
+        if (!SameModes(CurrentModes(), shells)) fail(i, "the shell's modes were overwritten");
+        break;
+      case Step::ExpectBefore:
+      case Step::AwaitBefore:
+        if (!(steps[i] == Step::AwaitBefore ? AwaitModes(before)
+                                            : SameModes(CurrentModes(), before)))
+          fail(i, "the modes from before are not back");
+        break;
+      case Step::EndByTerm:
+        kill(job, SIGTERM);
+        kill(job, SIGCONT);
+        status = AwaitJob(job, 0);
+        if (status != -1) job = -1;
+        if (!WIFSIGNALED(status) || WTERMSIG(status) != SIGTERM) fail(i, "did not die by SIGTERM");
+        break;
+    }
+  }
+  for (const pid_t left : {job, other}) {
+    if (left > 0) {
+      kill(left, SIGKILL);
+      waitpid(left, nullptr, 0);
+    }
+  }
+  GiveTerminal(getpgrp(), before);
+  return failures;
+}
+
+// Runs a body as the session leader on a fresh terminal; what it wrote on
+// standard output and standard error.
+std::pair<std::string, std::string> RunShell(const std::function<int()>& body, int seconds) {
+  Launch launch;
+  launch.body = body;
+  launch.out_path = Temp(-4, ".out");
+  launch.err_path = Temp(-4, ".err");
+  PtySession session = Start(launch);
+  const int status = Finish(session, seconds);
+  EXPECT_TRUE(WIFEXITED(status)) << "the shell ran out of time: status " << status;
+  return {ReadFile(launch.out_path), ReadFile(launch.err_path)};
+}
+
+TEST(Terminal, LeavesOtherJobsModesAloneUnderJobControl) {
+  using S = Step;
+  const struct {
+    const char* name;
+    std::vector<Step> steps;
+  } cases[] = {
+      {"kill %1 on a stopped job",
+       {S::Foreground, S::AwaitWaitModes, S::Stop, S::ExpectBefore, S::TakeRaw, S::EndByTerm,
+        S::ExpectShells}},
+      {"kill %1 on a background job",
+       {S::TakeRaw, S::Background, S::Settle, S::ExpectShells, S::EndByTerm, S::ExpectShells}},
+      {"bg while the shell holds raw modes",
+       {S::Foreground, S::AwaitWaitModes, S::Stop, S::TakeRaw, S::Continue, S::Settle,
+        S::ExpectShells, S::Fg, S::AwaitWaitModes, S::EndByTerm, S::ExpectBefore}},
+      {"started in the background, then fg",
+       {S::Background, S::Settle, S::ExpectBefore, S::Fg, S::AwaitWaitModes, S::Stop,
+        S::ExpectBefore, S::Fg, S::AwaitWaitModes, S::EndByTerm, S::ExpectBefore}},
+      {"orphaned in the background",
+       {S::Orphaned, S::AwaitWaitModes, S::Handover, S::AwaitBefore, S::EndByTerm,
+        S::ExpectBefore}},
+  };
+  for (const auto& row : cases) {
+    SCOPED_TRACE(row.name);
+    EXPECT_EQ(RunShell([&] { return RunJobSteps(row.steps); }, 30).second, "");
+  }
+}
+
+// A seeded storm of stops, continues and ends at microsecond delays. Whenever
+// the program is stopped or gone, the terminal has exactly the modes from
+// before it started, and it ended by the signal that ended it.
+int Storm(unsigned seed, int rounds, int events_per_round) {
+  const termios before = BecomeShell();
+  std::mt19937 random(seed);
+  auto micros = [&](unsigned most) { usleep(static_cast<useconds_t>(random() % most)); };
+  int events = 0;
+  int failures = 0;
+  auto fail = [&](int round, const char* what) {
+    ++failures;
+    dprintf(2, "seed %u round %d event %d: %s\n", seed, round, events, what);
+  };
+  for (int round = 0; round < rounds && failures == 0; ++round) {
+    const pid_t job = StartJob(ANYKEY_BINARY, Group::Foreground);
+    if (!AwaitEcho(false)) fail(round, "the wait modes never came");
+    for (int i = 0; i < events_per_round && failures == 0; ++i, ++events) {
+      const unsigned pick = random() % 8;
+      if (pick < 4) {
+        kill(job, SIGTSTP);
+        if (!WIFSTOPPED(AwaitJob(job, WUNTRACED))) {
+          fail(round, "did not stop");
+        } else if (!SameModes(CurrentModes(), before)) {
+          fail(round, "stopped with other modes than before");
+        }
+        micros(200);
+        kill(job, SIGCONT);
+        // The stop handler's window after a continue is a few microseconds wide.
+        micros(random() % 4 != 0 ? 1 : 100);
+      } else if (pick < 7) {
+        micros(300);
+      } else {
+        // Lets the wait modes come back, so that the next stop meets them.
+        AwaitEcho(false);
+      }
+    }
+    const int end = random() % 2 != 0 ? SIGTERM : SIGINT;
+    kill(job, end);
+    kill(job, SIGCONT);
+    const int status = AwaitJob(job, 0);
+    if (status == -1) {
+      fail(round, "still running after its end");
+      kill(job, SIGKILL);
+      waitpid(job, nullptr, 0);
+    } else if (!WIFSIGNALED(status) || WTERMSIG(status) != end) {
+      fail(round, "ended otherwise than by its signal");
+    }
+    if (!SameModes(CurrentModes(), before)) fail(round, "ended with other modes than before");
+  }
+  dprintf(1, "%d events\n", events);
+  return failures;
+}
+
+TEST(Terminal, KeepsItsInvariantUnderASignalStorm) {
+  const char* seed_text = getenv("ANYKEY_STORM_SEED");
+  const unsigned seed = seed_text != nullptr ? static_cast<unsigned>(atol(seed_text)) : 20261208;
+  const auto [out, err] = RunShell([&] { return Storm(seed, 40, 150); }, 120);
+  EXPECT_EQ(err, "");
+  EXPECT_EQ(out, "6000 events\n");
 }
 
 }  // namespace

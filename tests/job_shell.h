@@ -1,0 +1,24 @@
+// A minimal job-control shell, run as the body of a PtySession: it owns the
+// terminal (fd 0) as an interactive shell does, starts jobs in process
+// groups of their own, hands the terminal over and takes it back, and holds
+// raw modes of its own while it has the terminal. Every call is bounded.
+#pragma once
+
+#include <sys/types.h>
+#include <termios.h>
+
+// Ignores the job-control signals, as a shell does, and returns the modes
+// the terminal has now.
+termios BecomeShell();
+// A job's own process group (or the shell's, for an orphaned one), standard
+// output to /dev/null, signals as a fresh program gets them.
+enum class Group { Foreground, Background, Shells };
+pid_t StartJob(const char* path, Group group);
+// The status once waitpid reports it with these options, -1 after 5 s.
+int AwaitJob(pid_t job, int options);
+bool AwaitModes(const termios& modes);
+bool AwaitEcho(bool on);
+termios CurrentModes();
+// The shell takes the terminal and puts its own raw modes there.
+termios TakeTerminal();
+void GiveTerminal(pid_t group, const termios& modes);
