@@ -366,6 +366,9 @@ TEST(Terminal, LeavesOtherJobsModesAloneUnderJobControl) {
       {"orphaned in the background",
        {S::Orphaned, S::AwaitWaitModes, S::Handover, S::AwaitBefore, S::EndByTerm,
         S::ExpectBefore}},
+      // Ended before its next check sees the background: the handler restores.
+      {"ended at once in an orphaned background",
+       {S::Orphaned, S::AwaitWaitModes, S::Handover, S::EndByTerm, S::ExpectBefore}},
   };
   for (const auto& row : cases) {
     SCOPED_TRACE(row.name);
