@@ -6,7 +6,7 @@ set(packages
   g++-mingw-w64-i686              # the 32-bit Windows image
   g++-mingw-w64-x86-64            # the 64-bit Windows image
   wine64                          # runs the 64-bit image
-  bash dash util-linux            # shells that drive the terminal tests
+  bash dash zsh util-linux        # shells that drive the terminal tests
   dpkg-dev lintian man-db         # the .deb: dependencies, lint, install
   groff-base mandoc               # the manual page
   clang-format clang-tidy         # style and static checks

@@ -148,10 +148,12 @@ namespace {
 
 // ^Z from an interactive shell stops the wait with the terminal back in its
 // own modes; fg resumes it, and a key still ends it with exit code 0. dash
-// leaves the terminal as the job left it; bash puts its own modes back.
+// leaves the terminal as the job left it; bash and zsh put their own back.
 TEST(Terminal, StopsAndResumesUnderJobControl) {
   const std::vector<std::vector<std::string>> shells = {
-      {"/bin/dash", "-i"}, {"/bin/bash", "--norc", "--noprofile", "--noediting", "-i"}};
+      {"/bin/dash", "-i"},
+      {"/bin/bash", "--norc", "--noprofile", "--noediting", "-i"},
+      {"/bin/zsh", "-f", "-i", "+Z"}};
   for (const auto& shell : shells) {
     SCOPED_TRACE(shell[0]);
     Launch launch;
@@ -164,7 +166,7 @@ TEST(Terminal, StopsAndResumesUnderJobControl) {
     Type(session, std::string(ANYKEY_BINARY) + " >/dev/null\n");
     ASSERT_TRUE(WaitForEcho(session, false));
     Type(session, "\x1a");
-    ASSERT_TRUE(WaitForScreen(session, "Stopped"));
+    ASSERT_TRUE(WaitForScreen(session, shell[0] == "/bin/zsh" ? "suspended" : "Stopped"));
     EXPECT_TRUE(WaitForEcho(session, true)) << "echo still off while stopped";
     EXPECT_TRUE(SameModes(Modes(session), before));
     Type(session, "fg\n");
