@@ -10,6 +10,7 @@ set(packages
   dpkg-dev lintian man-db         # the .deb: dependencies, lint, install
   groff-base mandoc               # the manual page
   clang-format clang-tidy         # style and static checks
+  clang libclang-rt-14-dev        # the second compiler, with its sanitizers
   valgrind                        # counts heap allocations
   libunicorn-dev)                 # runs the Windows images' machine code
 

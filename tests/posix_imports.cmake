@@ -1,0 +1,43 @@
+# What the POSIX binary asks of its C library: every undefined dynamic symbol
+# must be a POSIX.1-2008 function from the list below or a piece of the C
+# runtime's own start-up and exit plumbing, and the only library it needs is
+# the C library. Anything else (a Linux-only call, a glibc extension, any C++
+# runtime symbol) fails, naming the symbol.
+# cmake -DBINARY= -DNM= -DREADELF= -P posix_imports.cmake
+cmake_minimum_required(VERSION 3.25)
+
+# Each one checked against POSIX.1-2008; a new call is added here only after
+# the same check.
+set(posix
+  _exit cfgetispeed cfgetospeed close fcntl getpgrp getsid memset nanosleep open
+  poll ptsname raise sigaction sigaddset sigdelset sigemptyset sigfillset signal
+  sigprocmask tcflush tcgetattr tcgetpgrp tcgetsid tcsetattr write)
+# glibc's plumbing, which the program never calls itself.
+set(runtime
+  __libc_start_main            # the start-up code that calls main
+  __errno_location             # where errno lives
+  __cxa_finalize               # (weak) runs a shared object's destructors at exit
+  _ITM_registerTMCloneTable    # (weak) transactional-memory hooks of crtbegin.o,
+  _ITM_deregisterTMCloneTable  #   left undefined unless a library provides them
+  __gmon_start__)              # (weak) the profiler's hook, likewise
+
+execute_process(COMMAND ${NM} -D --undefined-only ${BINARY}
+  OUTPUT_VARIABLE listing COMMAND_ERROR_IS_FATAL ANY)
+string(REGEX REPLACE "[ \t]*[wUv] ([^ @\n]+)(@[^\n]*)?\n" "\\1;" symbols "${listing}")
+set(bad "")
+foreach(symbol IN LISTS symbols)
+  if(NOT symbol IN_LIST posix AND NOT symbol IN_LIST runtime)
+    list(APPEND bad ${symbol})
+  endif()
+endforeach()
+
+execute_process(COMMAND ${READELF} -d ${BINARY} OUTPUT_VARIABLE dynamic COMMAND_ERROR_IS_FATAL ANY)
+string(REGEX MATCHALL "Shared library: \\[[^]]+\\]" needed "${dynamic}")
+list(LENGTH symbols count)
+message(STATUS "${count} imports; needs ${needed}")
+if(bad)
+  message(FATAL_ERROR "not POSIX: ${bad}")
+endif()
+if(NOT needed STREQUAL "Shared library: [libc.so.6]")
+  message(FATAL_ERROR "needs more than the C library: ${needed}")
+endif()
