@@ -20,12 +20,12 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <stdlib.h>
 #include <termios.h>
 #include <unistd.h>
 #include <csignal>
 
 #include <cerrno>
+#include <cstdlib>  // ptsname
 
 #include "platform/console_ops.h"
 
