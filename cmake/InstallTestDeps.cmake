@@ -8,6 +8,7 @@ set(packages
   wine64                          # runs the 64-bit image
   bash dash zsh util-linux        # shells that drive the terminal tests
   dpkg-dev lintian man-db         # the .deb: dependencies, lint, install
+  git zip                         # the release: source archive, Windows archives
   groff-base mandoc               # the manual page
   clang-format clang-tidy         # style and static checks
   clang libclang-rt-14-dev        # the second compiler, with its sanitizers
@@ -34,7 +35,7 @@ if(NOT uid STREQUAL "0")
 endif()
 message(STATUS "Installing: ${missing}")
 execute_process(COMMAND ${as_root} apt-get update -q COMMAND_ERROR_IS_FATAL ANY)
+# Inside sudo, which drops the caller's environment.
 execute_process(
-  COMMAND ${CMAKE_COMMAND} -E env DEBIAN_FRONTEND=noninteractive
-    ${as_root} apt-get install -y -q ${missing}
+  COMMAND ${as_root} env DEBIAN_FRONTEND=noninteractive apt-get install -y -q ${missing}
   COMMAND_ERROR_IS_FATAL ANY)

@@ -219,6 +219,7 @@ namespace {
 
 // A whole run, key included, allocates nothing on the heap.
 TEST(Terminal, AllocatesNoHeapMemory) {
+  if (std::string(VALGRIND).empty()) GTEST_SKIP() << "valgrind not found";
   Launch launch;
   const std::string log = Temp(-3, ".valgrind");
   launch.argv = {VALGRIND, "--tool=memcheck", "--log-file=" + log, ANYKEY_BINARY};
