@@ -7,6 +7,8 @@ set(CPACK_PACKAGE_VENDOR "The anykey developers")
 set(CPACK_PACKAGE_CONTACT "anykey developers <anykey@example.invalid>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "wait for a keystroke in a terminal, then end")
 set(CPACK_STRIP_FILES ON)
+# Values reach the package as written, quotes included.
+set(CPACK_VERBATIM_VARIABLES ON)
 
 if(WIN32)
   install(TARGETS anykey RUNTIME DESTINATION .)
@@ -35,7 +37,7 @@ else()
   set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
   set(CPACK_PACKAGE_DESCRIPTION "anykey writes \"Press any key to end polling\", waits until a key is pressed
- on the controlling terminal, discards what was typed and ends with status 0.
+on the controlling terminal, discards what was typed and ends with status 0.
 It keeps a window open at the end of a script until someone has read it.")
 endif()
 include(CPack)

@@ -8,6 +8,7 @@ set(ANYKEY_WINDOWS_TOOLCHAINS
   win32 mingw-i686 i686-w64-mingw32
   win64 mingw-x86_64 x86_64-w64-mingw32)
 set(ANYKEY_WINDOWS_BUILDS "")
+set(ANYKEY_WINDOWS_BUILDS_TARGETS "")
 while(ANYKEY_WINDOWS AND ANYKEY_WINDOWS_TOOLCHAINS)
   list(POP_FRONT ANYKEY_WINDOWS_TOOLCHAINS name toolchain prefix)
   find_program(ANYKEY_${name}_CXX ${prefix}-g++)
@@ -33,4 +34,5 @@ while(ANYKEY_WINDOWS AND ANYKEY_WINDOWS_TOOLCHAINS)
   set(ANYKEY_${name}_OBJDUMP ${prefix}-objdump)
   set(ANYKEY_${name}_DIR ${dir})
   list(APPEND ANYKEY_WINDOWS_BUILDS ${name})
+  list(APPEND ANYKEY_WINDOWS_BUILDS_TARGETS anykey_${name})
 endwhile()

@@ -1,0 +1,80 @@
+# Makes the release files in DIST_DIR: the .deb, a .zip for each Windows
+# image, the source archive of the committed tree, and SHA256SUMS over them.
+# The same commit gives the same bytes in any folder at any time: file times
+# are SOURCE_DATE_EPOCH (the commit's date unless set), names sorted, owner
+# root, permissions 644 or 755.
+# cmake -DSOURCE_DIR= -DBUILD_DIR= -DDIST_DIR= -DVERSION= -DWIN32_EXE= -DWIN64_EXE= -P Dist.cmake
+cmake_minimum_required(VERSION 3.25)
+
+function(run)
+  execute_process(COMMAND ${ARGN} COMMAND_ERROR_IS_FATAL ANY OUTPUT_QUIET)
+endfunction()
+
+execute_process(COMMAND git -C ${SOURCE_DIR} rev-parse --verify -q HEAD
+  RESULT_VARIABLE no_commit OUTPUT_QUIET ERROR_QUIET)
+if(no_commit)
+  message(FATAL_ERROR "${SOURCE_DIR} is not a git checkout: the source archive is made from a commit")
+endif()
+if(DEFINED ENV{SOURCE_DATE_EPOCH})
+  set(epoch $ENV{SOURCE_DATE_EPOCH})
+else()
+  execute_process(COMMAND git -C ${SOURCE_DIR} log -1 --format=%ct
+    OUTPUT_VARIABLE epoch OUTPUT_STRIP_TRAILING_WHITESPACE COMMAND_ERROR_IS_FATAL ANY)
+endif()
+set(ENV{SOURCE_DATE_EPOCH} ${epoch})
+set(ENV{TZ} UTC)  # zip stores local times
+set(ENV{LC_ALL} C)
+foreach(image IN ITEMS ${WIN32_EXE} ${WIN64_EXE})
+  if(NOT EXISTS ${image})
+    message(FATAL_ERROR "no ${image}: the release needs both Windows images (the mingw-w64 cross compilers)")
+  endif()
+endforeach()
+
+file(REMOVE_RECURSE ${DIST_DIR})
+set(stage ${DIST_DIR}/.stage)
+file(MAKE_DIRECTORY ${stage})
+
+# Permissions as the umask would not have them, then the one time for all.
+function(normalise dir)
+  run(chmod -R u+rwX,go+rX,go-w ${dir})
+  run(find ${dir} -exec touch -h -d @${epoch} {} +)
+endfunction()
+
+# The .deb: CPack's package, rebuilt from its own tree by dpkg-deb, which
+# sorts the names, owns them by root and dates the archive members by
+# SOURCE_DATE_EPOCH.
+run(cpack -G DEB --config ${BUILD_DIR}/CPackConfig.cmake -B ${stage}/cpack)
+file(GLOB deb ${stage}/cpack/*.deb)
+get_filename_component(deb_name ${deb} NAME)
+run(dpkg-deb -R ${deb} ${stage}/deb)
+normalise(${stage}/deb)
+run(dpkg-deb --root-owner-group -Zxz --build ${stage}/deb ${DIST_DIR}/${deb_name})
+
+# The .zip files: the image and the README, in that order, without the extra
+# fields that hold owners and local times.
+foreach(build win32 win64)
+  string(TOUPPER ${build} variable)
+  file(MAKE_DIRECTORY ${stage}/${build})
+  file(COPY ${${variable}_EXE} ${SOURCE_DIR}/README.md DESTINATION ${stage}/${build})
+  normalise(${stage}/${build})
+  execute_process(COMMAND zip -X -D -q ${DIST_DIR}/anykey-${VERSION}-${build}.zip anykey.exe README.md
+    WORKING_DIRECTORY ${stage}/${build} COMMAND_ERROR_IS_FATAL ANY)
+endforeach()
+
+# The source archive: git writes the committed tree in a fixed order with the
+# commit's time and no owner; gzip -n leaves out its own name and time.
+execute_process(
+  COMMAND git -C ${SOURCE_DIR} -c tar.umask=022 archive --format=tar --prefix=anykey-${VERSION}/ HEAD
+  COMMAND gzip -9n
+  OUTPUT_FILE ${DIST_DIR}/anykey-${VERSION}.tar.gz COMMAND_ERROR_IS_FATAL ANY)
+
+file(REMOVE_RECURSE ${stage})
+file(GLOB files RELATIVE ${DIST_DIR} ${DIST_DIR}/*)
+list(SORT files)
+set(sums "")
+foreach(name IN LISTS files)
+  file(SHA256 ${DIST_DIR}/${name} sum)
+  string(APPEND sums "${sum}  ${name}\n")
+endforeach()
+file(WRITE ${DIST_DIR}/SHA256SUMS "${sums}")
+message(STATUS "release in ${DIST_DIR}:\n${sums}")

@@ -1,0 +1,50 @@
+# Makes the release twice from two clones of the committed tree, in different
+# folders and at least two seconds apart (zip keeps times to two seconds), and
+# expects the same files byte for byte. Says "skipped:" outside a git checkout.
+# cmake -DSOURCE_DIR= -DWORK_DIR= -P release.cmake
+cmake_minimum_required(VERSION 3.25)
+execute_process(COMMAND git -C ${SOURCE_DIR} rev-parse --verify -q HEAD
+  RESULT_VARIABLE no_commit OUTPUT_QUIET ERROR_QUIET)
+if(no_commit)
+  message(STATUS "skipped: ${SOURCE_DIR} is not a git checkout")
+  return()
+endif()
+file(REMOVE_RECURSE ${WORK_DIR})
+set(listings "")
+foreach(tree one/anykey another/place/anykey-src)
+  set(clone ${WORK_DIR}/${tree})
+  execute_process(COMMAND git clone -q ${SOURCE_DIR} ${clone} COMMAND_ERROR_IS_FATAL ANY)
+  string(TIMESTAMP started %s)
+  # The commit's date, as for a packager who sets nothing.
+  execute_process(
+    COMMAND ${CMAKE_COMMAND} -E env --unset=SOURCE_DATE_EPOCH
+      ${CMAKE_COMMAND} --workflow --preset release
+    WORKING_DIRECTORY ${clone} RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE out)
+  if(NOT status EQUAL 0)
+    message(FATAL_ERROR "release in ${clone} failed:\n${out}")
+  endif()
+  file(GLOB files RELATIVE ${clone}/build/release/dist ${clone}/build/release/dist/*)
+  list(SORT files)
+  set(listing "")
+  foreach(name IN LISTS files)
+    file(SHA256 ${clone}/build/release/dist/${name} sum)
+    string(APPEND listing "${sum}  ${name}\n")
+  endforeach()
+  list(APPEND listings "${listing}")
+  string(TIMESTAMP ended %s)
+  math(EXPR rest "${started} + 3 - ${ended}")
+  if(rest GREATER 0)
+    execute_process(COMMAND ${CMAKE_COMMAND} -E sleep ${rest})
+  endif()
+endforeach()
+list(GET listings 0 first)
+list(GET listings 1 second)
+message(STATUS "first:\n${first}second:\n${second}")
+string(REGEX MATCHALL "[^\n]+\n" entries "${first}")
+list(LENGTH entries count)
+if(NOT count EQUAL 5)
+  message(FATAL_ERROR "expected the .deb, two .zip, the source archive and SHA256SUMS")
+endif()
+if(NOT first STREQUAL second)
+  message(FATAL_ERROR "the two releases differ")
+endif()
