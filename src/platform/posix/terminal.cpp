@@ -43,6 +43,8 @@ enum State { Untouched, Waiting, Restored, Ending };
 
 bool opened = false;
 int terminal_fd = -1;  // -1: no controlling terminal
+// No one else may change it once the program runs, and it never does.
+pid_t own_group = -1;
 // Both written before any handler can read them.
 termios saved_modes{};
 termios wait_modes{};  // as the terminal reported them once set
@@ -202,6 +204,7 @@ bool OpenTerminal() {
     }
     if (terminal >= 0 && tcgetattr(terminal, &saved_modes) == 0) {
       terminal_fd = terminal;
+      own_group = getpgrp();
       HandleSignals();
     } else if (terminal >= 0) {
       close(terminal);
@@ -246,7 +249,7 @@ int _kbhit() {
     return 0;
   }
   const pid_t foreground = tcgetpgrp(terminal_fd);
-  if (foreground != -1 && foreground != getpgrp()) {
+  if (foreground != -1 && foreground != own_group) {
     // A background job has no keyboard, and leaves the terminal's modes to
     // the foreground.
     const sigset_t before = BlockSignals(false);
