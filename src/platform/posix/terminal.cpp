@@ -45,6 +45,7 @@ bool opened = false;
 int terminal_fd = -1;  // -1: no controlling terminal
 // No one else may change it once the program runs, and it never does.
 pid_t own_group = -1;
+unsigned quiet_checks = 0;
 // Both written before any handler can read them.
 termios saved_modes{};
 termios wait_modes{};  // as the terminal reported them once set
@@ -213,6 +214,12 @@ bool OpenTerminal() {
   return terminal_fd >= 0;
 }
 
+// Only looks: the keystroke stays in the terminal for the discard.
+bool KeyWaiting() {
+  pollfd watch{terminal_fd, POLLIN, 0};
+  return poll(&watch, 1, 0) > 0 && (watch.revents & (POLLIN | POLLHUP)) != 0;
+}
+
 void SetWaitModes() {
   termios modes = saved_modes;
   // Keys arrive one at a time and unechoed; ^C, ^\ and ^Z keep their meaning
@@ -248,6 +255,13 @@ int _kbhit() {
   if (!OpenTerminal()) {
     return 0;
   }
+  // While the wait modes hold, a check is one look at the input queue. The
+  // foreground is asked when a key is there, when the modes are to be set,
+  // and every tenth quiet check, which is how a move to the background shows.
+  if (state == Waiting && !KeyWaiting() && ++quiet_checks < 10) {
+    return 0;
+  }
+  quiet_checks = 0;
   const pid_t foreground = tcgetpgrp(terminal_fd);
   if (foreground != -1 && foreground != own_group) {
     // A background job has no keyboard, and leaves the terminal's modes to
@@ -263,13 +277,8 @@ int _kbhit() {
   if (state != Waiting) {
     SetWaitModes();
   }
-  // Only looks: the keystroke stays in the terminal for the discard. A
-  // terminal that has hung up reads as a key, since no other will come.
-  pollfd watch{terminal_fd, POLLIN, 0};
-  return (state == Waiting || foreground == -1) && poll(&watch, 1, 0) > 0 &&
-                 (watch.revents & (POLLIN | POLLHUP)) != 0
-             ? 1
-             : 0;
+  // A terminal that has hung up reads as a key, since no other will come.
+  return (state == Waiting || foreground == -1) && KeyWaiting() ? 1 : 0;
 }
 
 BOOL FlushConsoleInputBuffer(HANDLE input) {
