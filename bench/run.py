@@ -170,7 +170,7 @@ def stripped_size(path, strip="strip"):
 
 def main():
     parser = argparse.ArgumentParser()
-    parser.add_argument("--runs", type=int, default=20, help="latency runs of each, interleaved")
+    parser.add_argument("--runs", type=int, default=100, help="latency runs of each, interleaved")
     parser.add_argument("--rounds", type=int, default=7, help="processor-time rounds")
     parser.add_argument("--seconds", type=float, default=3, help="length of one round")
     parser.add_argument("--copies", type=int, default=8, help="copies of each program in a round")
