@@ -46,9 +46,11 @@ int terminal_fd = -1;  // -1: no controlling terminal
 // No one else may change it once the program runs, and it never does.
 pid_t own_group = -1;
 unsigned quiet_checks = 0;
-// Both written before any handler can read them.
+// Written before any handler is installed.
 termios saved_modes{};
-termios wait_modes{};  // as the terminal reported them once set
+// As the terminal reported them once set; written only with every signal
+// blocked but SIGTTOU, whose handler does not read it then.
+termios wait_modes{};
 volatile sig_atomic_t state = Untouched;
 // Set while the main flow's own terminal call runs: a SIGTTOU then is the
 // system refusing a call from the background, not somebody's stop.
