@@ -69,10 +69,14 @@ bool SameModes(const termios& a, const termios& b) {
 
 // Runs with every signal blocked, SIGTTOU included, so the call goes through
 // from the background too; it only ever replaces the program's own modes.
+// Afterwards the next check in the foreground sets the wait modes again.
 void PutBackModes() {
   termios now{};
   if (state != Untouched && tcgetattr(terminal_fd, &now) == 0 && SameModes(now, wait_modes)) {
     tcsetattr(terminal_fd, TCSANOW, &saved_modes);
+  }
+  if (state == Waiting) {
+    state = Restored;
   }
 }
 
@@ -85,6 +89,19 @@ sigset_t BlockSignals(bool but_ttou) {
   }
   sigprocmask(SIG_BLOCK, &blocked, &before);
   return before;
+}
+
+// The main flow's own terminal calls run between these two, with every
+// signal blocked but SIGTTOU.
+sigset_t BeginOwnCall() {
+  const sigset_t before = BlockSignals(true);
+  own_call = 1;
+  return before;
+}
+
+void EndOwnCall(const sigset_t& before) {
+  own_call = 0;
+  sigprocmask(SIG_SETMASK, &before, nullptr);
 }
 
 void SetSignalBlocked(int signal_number, bool blocked) {
@@ -127,9 +144,6 @@ void StopBySignal(int signal_number) {
   const int saved_errno = errno;
   if (own_call == 0) {
     PutBackModes();
-    if (state == Waiting) {
-      state = Restored;
-    }
     // Stopped by the signal itself, so the shell reports the stop it sent.
     // Continued, or never stopped where the system drops stops for a process
     // group that no shell controls: either way the next check sets the wait
@@ -231,16 +245,14 @@ void SetWaitModes() {
   modes.c_iflag &= ~static_cast<tcflag_t>(IXON);
   modes.c_cc[VMIN] = 1;
   modes.c_cc[VTIME] = 0;
-  const sigset_t before = BlockSignals(true);
-  own_call = 1;
+  const sigset_t before = BeginOwnCall();
   if (tcsetattr(terminal_fd, TCSANOW, &modes) == 0) {
     if (tcgetattr(terminal_fd, &wait_modes) != 0) {
       wait_modes = modes;
     }
     state = Waiting;
   }
-  own_call = 0;
-  sigprocmask(SIG_SETMASK, &before, nullptr);
+  EndOwnCall(before);
 }
 
 }  // namespace
@@ -270,9 +282,6 @@ int _kbhit() {
     // the foreground.
     const sigset_t before = BlockSignals(false);
     PutBackModes();
-    if (state == Waiting) {
-      state = Restored;
-    }
     sigprocmask(SIG_SETMASK, &before, nullptr);
     return 0;
   }
@@ -290,11 +299,9 @@ BOOL FlushConsoleInputBuffer(HANDLE input) {
   if (!OpenTerminal() || tcgetsid(input) != getsid(0) || ptsname(input) != nullptr) {
     return 0;
   }
-  const sigset_t before = BlockSignals(true);
-  own_call = 1;
+  const sigset_t before = BeginOwnCall();
   const bool flushed = tcflush(input, TCIFLUSH) == 0;
-  own_call = 0;
-  sigprocmask(SIG_SETMASK, &before, nullptr);
+  EndOwnCall(before);
   return flushed ? 1 : 0;
 }
 
