@@ -1,15 +1,15 @@
 #include "console/text_output.h"
 
-#include <cstdint>
+#include <stdint.h>
 
 namespace anykey {
 namespace {
 
 // Assembled byte by byte so that the read is the same on any byte order and
 // any alignment; compilers fold it into one unaligned 32-bit load.
-std::uint32_t LittleEndianWord(const unsigned char* bytes) {
-  return static_cast<std::uint32_t>(bytes[0]) | static_cast<std::uint32_t>(bytes[1]) << 8U |
-         static_cast<std::uint32_t>(bytes[2]) << 16U | static_cast<std::uint32_t>(bytes[3]) << 24U;
+uint32_t LittleEndianWord(const unsigned char* bytes) {
+  return static_cast<uint32_t>(bytes[0]) | static_cast<uint32_t>(bytes[1]) << 8U |
+         static_cast<uint32_t>(bytes[2]) << 16U | static_cast<uint32_t>(bytes[3]) << 24U;
 }
 
 }  // namespace
@@ -19,9 +19,9 @@ DWORD TextLength(const char* text) {
   // Offsets rather than a cursor pointer: the cursor would step past the
   // end of the storage, which a pointer may not do.
   DWORD end = 0;
-  std::uint32_t flags = 0;
+  uint32_t flags = 0;
   do {
-    const std::uint32_t word = LittleEndianWord(start + end);
+    const uint32_t word = LittleEndianWord(start + end);
     end += 4;
     // Sets bit 7 of the group's first zero byte; bytes before it stay clear.
     flags = (word - 0x01010101U) & ~word & 0x80808080U;

@@ -1,9 +1,9 @@
 // The plain operations: handles, writing, sleeping and ending the process.
 #include <unistd.h>
-#include <csignal>
+#include <signal.h>
 
-#include <cerrno>
-#include <ctime>
+#include <errno.h>
+#include <time.h>
 
 #include "platform/console_ops.h"
 #include "platform/posix/terminal.h"

@@ -2,11 +2,11 @@
 // descriptor; the console is the process's controlling terminal.
 #pragma once
 
-#include <cstdint>
+#include <stdint.h>
 
 namespace anykey {
 using BOOL = int;
-using DWORD = std::uint32_t;
+using DWORD = uint32_t;
 using UINT = unsigned int;
 using HANDLE = int;
 struct OVERLAPPED;

@@ -22,10 +22,10 @@
 #include <poll.h>
 #include <termios.h>
 #include <unistd.h>
-#include <csignal>
+#include <signal.h>
 
-#include <cerrno>
-#include <cstdlib>  // ptsname
+#include <errno.h>
+#include <stdlib.h>  // ptsname
 
 #include "platform/console_ops.h"
 
