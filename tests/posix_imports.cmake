@@ -10,7 +10,7 @@ cmake_minimum_required(VERSION 3.25)
 # the same check.
 set(posix
   _exit cfgetispeed cfgetospeed close fcntl getpgrp getsid memset nanosleep open
-  poll ptsname raise sigaction sigaddset sigdelset sigemptyset sigfillset signal
+  poll ptsname raise sigaction sigaddset sigdelset sigemptyset sigfillset
   sigprocmask tcflush tcgetattr tcgetpgrp tcgetsid tcsetattr write)
 # glibc's plumbing, which the program never calls itself.
 set(runtime

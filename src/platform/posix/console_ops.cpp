@@ -25,10 +25,20 @@ HANDLE GetStdHandle(DWORD which) {
 
 BOOL WriteFile(HANDLE file, const void* data, DWORD size, DWORD* written,
                OVERLAPPED* /*overlapped*/) {
-  // A pipe whose reader has gone fails the write, as on Windows, instead of
-  // killing the process before the wait.
-  static_cast<void>(signal(SIGPIPE, SIG_IGN));
+  // A pipe whose reader has gone, or a file at its size limit, fails the
+  // write, as on Windows, instead of killing the process before the wait.
+  // The signals are ignored for the write alone, so what their disposition
+  // was at start still decides how they are handled during the wait.
+  struct sigaction ignore {};
+  ignore.sa_handler = SIG_IGN;
+  sigemptyset(&ignore.sa_mask);
+  struct sigaction pipe_before {};
+  struct sigaction size_before {};
+  sigaction(SIGPIPE, &ignore, &pipe_before);
+  sigaction(SIGXFSZ, &ignore, &size_before);
   const ssize_t count = write(file, data, size);
+  sigaction(SIGXFSZ, &size_before, nullptr);
+  sigaction(SIGPIPE, &pipe_before, nullptr);
   *written = count > 0 ? static_cast<DWORD>(count) : 0;
   return count >= 0 ? 1 : 0;
 }

@@ -166,8 +166,7 @@ bool IsStopSignal(int signal_number) {
   return signal_number == SIGTSTP || signal_number == SIGTTIN || signal_number == SIGTTOU;
 }
 
-// Signals that cannot be caught, whose default leaves the process running,
-// or (SIGPIPE) that the write ignores so that a gone reader only fails it.
+// Signals that cannot be caught, or whose default leaves the process running.
 bool KeepsItsDisposition(int signal_number) {
   switch (signal_number) {
     case SIGKILL:
@@ -175,7 +174,6 @@ bool KeepsItsDisposition(int signal_number) {
     case SIGCONT:
     case SIGCHLD:
     case SIGURG:
-    case SIGPIPE:
 #if defined(SIGWINCH)
     case SIGWINCH:
 #endif
