@@ -10,10 +10,11 @@ function(run)
   execute_process(COMMAND ${ARGN} COMMAND_ERROR_IS_FATAL ANY OUTPUT_QUIET)
 endfunction()
 
+# git's own words say why it refused, e.g. a checkout owned by someone else.
 execute_process(COMMAND git -C ${SOURCE_DIR} rev-parse --verify -q HEAD
-  RESULT_VARIABLE no_commit OUTPUT_QUIET ERROR_QUIET)
+  RESULT_VARIABLE no_commit OUTPUT_QUIET ERROR_VARIABLE why)
 if(no_commit)
-  message(FATAL_ERROR "${SOURCE_DIR} is not a git checkout: the source archive is made from a commit")
+  message(FATAL_ERROR "the source archive is made from a commit, and git found none in ${SOURCE_DIR}:\n${why}")
 endif()
 if(DEFINED ENV{SOURCE_DATE_EPOCH})
   set(epoch $ENV{SOURCE_DATE_EPOCH})
