@@ -1,50 +1,58 @@
-# Makes the release twice from two clones of the committed tree, in different
-# folders and at least two seconds apart (zip keeps times to two seconds), and
-# expects the same files byte for byte. Says "skipped:" outside a git checkout.
-# cmake -DSOURCE_DIR= -DWORK_DIR= -P release.cmake
+# Makes the release twice, from two clones of the committed tree in different
+# folders, and expects the same files byte for byte. Each tree goes through
+# the release workflow's steps one test at a time, so that CTest reports each
+# as it ends; the second tree's files are made a whole build after the
+# first's, well past zip's two-second times. Says "skipped:", with git's
+# words, where git finds no commit.
+#   cmake -DSOURCE_DIR= -DWORK_DIR= -DTREE=one|another -DSTEP=configure|build|test|dist -P release.cmake
+#   cmake -DSOURCE_DIR= -DWORK_DIR= -DSTEP=compare -DCOUNT= -P release.cmake
 cmake_minimum_required(VERSION 3.25)
 execute_process(COMMAND git -C ${SOURCE_DIR} rev-parse --verify -q HEAD
-  RESULT_VARIABLE no_commit OUTPUT_QUIET ERROR_QUIET)
+  RESULT_VARIABLE no_commit OUTPUT_QUIET ERROR_VARIABLE why)
 if(no_commit)
-  message(STATUS "skipped: ${SOURCE_DIR} is not a git checkout")
+  string(REPLACE "\n" " " why "${why}")
+  message(STATUS "skipped: git finds no commit in ${SOURCE_DIR}: ${why}")
   return()
 endif()
-file(REMOVE_RECURSE ${WORK_DIR})
-set(listings "")
-foreach(tree one/anykey another/place/anykey-src)
-  set(clone ${WORK_DIR}/${tree})
-  execute_process(COMMAND git clone -q ${SOURCE_DIR} ${clone} COMMAND_ERROR_IS_FATAL ANY)
-  string(TIMESTAMP started %s)
-  # The commit's date, as for a packager who sets nothing.
-  execute_process(
-    COMMAND ${CMAKE_COMMAND} -E env --unset=SOURCE_DATE_EPOCH
-      ${CMAKE_COMMAND} --workflow --preset release
-    WORKING_DIRECTORY ${clone} RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE out)
-  if(NOT status EQUAL 0)
-    message(FATAL_ERROR "release in ${clone} failed:\n${out}")
-  endif()
-  file(GLOB files RELATIVE ${clone}/build/release/dist ${clone}/build/release/dist/*)
-  list(SORT files)
-  set(listing "")
-  foreach(name IN LISTS files)
-    file(SHA256 ${clone}/build/release/dist/${name} sum)
-    string(APPEND listing "${sum}  ${name}\n")
+set(one ${WORK_DIR}/one/anykey)
+set(another ${WORK_DIR}/another/place/anykey-src)
+
+if(STEP STREQUAL "compare")
+  foreach(tree one another)
+    file(GLOB files RELATIVE ${${tree}}/build/release/dist ${${tree}}/build/release/dist/*)
+    list(SORT files)
+    set(${tree}_sums "")
+    foreach(name IN LISTS files)
+      file(SHA256 ${${tree}}/build/release/dist/${name} sum)
+      string(APPEND ${tree}_sums "${sum}  ${name}\n")
+    endforeach()
   endforeach()
-  list(APPEND listings "${listing}")
-  string(TIMESTAMP ended %s)
-  math(EXPR rest "${started} + 3 - ${ended}")
-  if(rest GREATER 0)
-    execute_process(COMMAND ${CMAKE_COMMAND} -E sleep ${rest})
+  message(STATUS "one:\n${one_sums}another:\n${another_sums}")
+  list(LENGTH files count)
+  if(NOT count EQUAL COUNT)
+    message(FATAL_ERROR "${count} release files, not ${COUNT}")
   endif()
-endforeach()
-list(GET listings 0 first)
-list(GET listings 1 second)
-message(STATUS "first:\n${first}second:\n${second}")
-string(REGEX MATCHALL "[^\n]+\n" entries "${first}")
-list(LENGTH entries count)
-if(NOT count EQUAL 5)
-  message(FATAL_ERROR "expected the .deb, two .zip, the source archive and SHA256SUMS")
+  if(NOT one_sums STREQUAL another_sums)
+    message(FATAL_ERROR "the two releases differ")
+  endif()
+  return()
 endif()
-if(NOT first STREQUAL second)
-  message(FATAL_ERROR "the two releases differ")
+
+set(clone ${${TREE}})
+if(STEP STREQUAL "configure")
+  file(REMOVE_RECURSE ${clone})
+  execute_process(COMMAND git clone -q ${SOURCE_DIR} ${clone} COMMAND_ERROR_IS_FATAL ANY)
+  set(command ${CMAKE_COMMAND} --preset release)
+elseif(STEP STREQUAL "build")
+  set(command ${CMAKE_COMMAND} --build --preset release)
+elseif(STEP STREQUAL "test")
+  set(command ${CMAKE_CTEST_COMMAND} --preset release)
+else()
+  set(command ${CMAKE_COMMAND} --build --preset release-dist)
+endif()
+# The commit's date, as for a packager who sets nothing.
+execute_process(COMMAND ${CMAKE_COMMAND} -E env --unset=SOURCE_DATE_EPOCH ${command}
+  WORKING_DIRECTORY ${clone} RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE out)
+if(NOT status EQUAL 0)
+  message(FATAL_ERROR "${STEP} in ${clone} failed:\n${out}")
 endif()
