@@ -1,9 +1,11 @@
 # Makes the release files in DIST_DIR: the .deb, a .zip for each Windows
-# image, the source archive of the committed tree, and SHA256SUMS over them.
+# image, a .tar.gz with the static Linux executable, the source archive of
+# the committed tree, and SHA256SUMS over them.
 # The same commit gives the same bytes in any folder at any time: file times
 # are SOURCE_DATE_EPOCH (the commit's date unless set), names sorted, owner
 # root, permissions 644 or 755.
-# cmake -DSOURCE_DIR= -DBUILD_DIR= -DDIST_DIR= -DVERSION= -DWIN32_EXE= -DWIN64_EXE= -P Dist.cmake
+# cmake -DSOURCE_DIR= -DBUILD_DIR= -DDIST_DIR= -DVERSION= -DWIN32_EXE= -DWIN64_EXE= -DSTATIC_EXE=
+#   -P Dist.cmake
 cmake_minimum_required(VERSION 3.25)
 
 function(run)
@@ -30,6 +32,9 @@ foreach(image IN ITEMS ${WIN32_EXE} ${WIN64_EXE})
     message(FATAL_ERROR "no ${image}: the release needs both Windows images (the mingw-w64 cross compilers)")
   endif()
 endforeach()
+if(NOT STATIC_EXE OR NOT EXISTS "${STATIC_EXE}")
+  message(FATAL_ERROR "no static executable: the release needs it (musl-gcc, Debian's musl-tools)")
+endif()
 
 file(REMOVE_RECURSE ${DIST_DIR})
 set(stage ${DIST_DIR}/.stage)
@@ -61,6 +66,20 @@ foreach(build win32 win64)
   execute_process(COMMAND zip -X -D -q ${DIST_DIR}/anykey-${VERSION}-${build}.zip anykey.exe README.md
     WORKING_DIRECTORY ${stage}/${build} COMMAND_ERROR_IS_FATAL ANY)
 endforeach()
+
+# The static executable for any Linux, with its manual page and the README,
+# in a .tar.gz that keeps the executable bit: GNU tar in a fixed order, owned
+# by root, every time the epoch; gzip -n leaves out its own name and time.
+file(MAKE_DIRECTORY ${stage}/static)
+file(COPY ${SOURCE_DIR}/doc/anykey.1 ${SOURCE_DIR}/README.md DESTINATION ${stage}/static)
+file(COPY_FILE ${STATIC_EXE} ${stage}/static/anykey)
+normalise(${stage}/static)
+execute_process(
+  COMMAND tar --format=gnu --sort=name --owner=0 --group=0 --numeric-owner
+    --mtime=@${epoch} -cf - anykey anykey.1 README.md
+  COMMAND gzip -9n
+  WORKING_DIRECTORY ${stage}/static
+  OUTPUT_FILE ${DIST_DIR}/anykey-${VERSION}-linux-x86_64-static.tar.gz COMMAND_ERROR_IS_FATAL ANY)
 
 # The source archive: git writes the committed tree in a fixed order with the
 # commit's time and no owner; gzip -n leaves out its own name and time.

@@ -3,6 +3,7 @@
 # Uses sudo unless it runs as root. Does nothing when all is there.
 set(packages
   g++ cmake make libgtest-dev     # the native build and its unit tests
+  musl-tools                      # the static Linux executable
   g++-mingw-w64-i686              # the 32-bit Windows image
   g++-mingw-w64-x86-64            # the 64-bit Windows image
   wine64                          # runs the 64-bit image

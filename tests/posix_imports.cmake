@@ -4,7 +4,25 @@
 # the C library. Anything else (a Linux-only call, a glibc extension, any C++
 # runtime symbol) fails, naming the symbol.
 # cmake -DBINARY= -DNM= -DREADELF= -P posix_imports.cmake
+# With -DSTATIC_MAX_SIZE=, the static executable's counterpart instead: it
+# asks nothing of the system at all (no dynamic section, no interpreter) and
+# stays within that many bytes.
 cmake_minimum_required(VERSION 3.25)
+
+if(DEFINED STATIC_MAX_SIZE)
+  execute_process(COMMAND ${READELF} -d -l ${BINARY} OUTPUT_VARIABLE headers
+    COMMAND_ERROR_IS_FATAL ANY)
+  file(SIZE ${BINARY} size)
+  if(NOT headers MATCHES "There is no dynamic section in this file"
+     OR NOT headers MATCHES "Elf file type is EXEC" OR headers MATCHES "INTERP")
+    message(FATAL_ERROR "not static: ${BINARY} has a dynamic section or an interpreter\n${headers}")
+  endif()
+  message(STATUS "static: no dynamic section, no interpreter; ${size} bytes")
+  if(size GREATER STATIC_MAX_SIZE)
+    message(FATAL_ERROR "${size} bytes, more than ${STATIC_MAX_SIZE}")
+  endif()
+  return()
+endif()
 
 # Each one checked against POSIX.1-2008; a new call is added here only after
 # the same check.
