@@ -10,7 +10,7 @@ cmake_minimum_required(VERSION 3.25)
 execute_process(COMMAND git -C ${SOURCE_DIR} rev-parse --verify -q HEAD
   RESULT_VARIABLE no_commit OUTPUT_QUIET ERROR_VARIABLE why)
 if(no_commit)
-  string(REPLACE "\n" " " why "${why}")
+  string(REGEX REPLACE "[ \t\n]+" " " why "${why}")
   message(STATUS "skipped: git finds no commit in ${SOURCE_DIR}: ${why}")
   return()
 endif()
