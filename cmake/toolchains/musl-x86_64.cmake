@@ -5,6 +5,7 @@
 # libstdc++. Linked stripped: the tests try the very file the release ships.
 set(CMAKE_SYSTEM_NAME Linux)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
-set(CMAKE_CXX_COMPILER musl-gcc)
+find_program(ANYKEY_MUSL_GCC musl-gcc REQUIRED)
+set(CMAKE_CXX_COMPILER ${ANYKEY_MUSL_GCC})
 set(CMAKE_CXX_FLAGS_INIT "-nostdinc++")
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -s")
