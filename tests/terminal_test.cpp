@@ -26,20 +26,125 @@ struct Case {
   Stdout out;
   bool junk;            // arguments and environment that must make no difference
   const char* ahead;    // typed before the program starts
-  const char* typed;    // typed once the program waits
+  const char* typed;    // typed once the program waits; pieces split by Gap
   int sent;             // a signal sent once the program waits
   int exit_code;        // or -1 ...
   int died_by;          // ... the signal that ended it
   bool core;            // and left a core
-  const char* screen;   // everything on the terminal after the typed-ahead echo
-  const char* pending;  // input left for the next reader
+  const char* screen;   // everything on the terminal after the typed-ahead echo, if checked
+  const char* pending;  // input left for the next reader, if checked
+  int gap_ms = 0;       // between the pieces of typed
+  bool stream = false;  // after typed, a key every 2 ms until the program has ended
+  Ctty ctty = Ctty::Controlling;
+  int open_files = 0;          // RLIMIT_NOFILE, when not 0
+  const char* wrap = nullptr;  // a shell command that runs the program as "$0"
 };
+
+// Splits typed text into the pieces that are written apart.
+constexpr char Gap = '\xff';
+
+// Shell commands as a user pastes them, 1000 bytes; in pieces, six of them,
+// which arrive over more than a poll interval.
+std::string Paste(bool in_pieces) {
+  std::string text;
+  for (int line = 100; text.size() < 1000; ++line)
+    text += "echo pasted " + std::to_string(line) + "\n";
+  text.resize(1000);
+  for (size_t at = 1000 / 6 * 5; in_pieces && at > 0; at -= 1000 / 6) text.insert(at, 1, Gap);
+  return text;
+}
+const std::string PasteInPieces = Paste(true);
+const std::string Pasted = Paste(false);
 
 std::string Temp(int row, const char* suffix) {
   return ::testing::TempDir() + "anykey-terminal-" + std::to_string(row) + suffix;
 }
 
+// Types the row's keys as the program waits: pieces apart, or a stream that
+// goes on until the program has ended (its status then, or -1).
+int TypeKeys(PtySession& session, const Case& row) {
+  std::string piece;
+  for (const char* key = row.typed;; ++key) {
+    if (*key == Gap || *key == '\0') {
+      Type(session, piece);
+      piece.clear();
+      if (*key == '\0') break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(row.gap_ms));
+    } else {
+      piece += *key;
+    }
+  }
+  int status = -1;
+  if (row.stream) {
+    WaitFor(session, [&] {
+      Type(session, "x");
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+      return waitpid(session.pid, &status, WNOHANG) == session.pid;
+    });
+  }
+  return status;
+}
+
+void RunCase(const Case& row, int index) {
+  Launch launch;
+  launch.argv = {ANYKEY_BINARY};
+  if (row.wrap != nullptr) launch.argv = {"/bin/sh", "-c", row.wrap, ANYKEY_BINARY};
+  launch.env = {"PATH=/usr/bin:/bin:/usr/sbin:/sbin", "TERM=xterm"};
+  if (row.junk) {
+    launch.argv.insert(launch.argv.end(), {"--help", "-x", "/?", "", "--version"});
+    launch.env.insert(launch.env.end(),
+                      {"TERM=dumb", "LANG=xx_XX.bogus", "POSIXLY_CORRECT=1", "ANYKEY=1"});
+  }
+  launch.in = row.in;
+  launch.out = row.out;
+  launch.ctty = row.ctty;
+  launch.open_files = row.open_files;
+  launch.typed_ahead = row.ahead;
+  launch.out_path = Temp(index, ".out");
+  launch.err_path = Temp(index, ".err");
+  launch.in_path = Temp(index, ".in");
+  launch.core_dir = ::testing::TempDir();
+  std::ofstream(launch.in_path) << "from a file\n";
+
+  PtySession session = Start(launch);
+  const termios before = Modes(session);
+  const size_t echoed = session.screen.size();
+  int status = -1;
+  if (*row.ahead == '\0') {
+    // Not an ASSERT: Finish ends the program whatever happens.
+    EXPECT_TRUE(WaitForEcho(session, false)) << "the wait never turned echo off";
+    status = TypeKeys(session, row);
+    if (row.sent != 0) kill(session.pid, row.sent);
+  }
+  if (row.stream) {
+    ASSERT_NE(status, -1) << "a stream of keys kept it waiting";
+    Finish(session);
+  } else {
+    status = Finish(session);
+  }
+  ASSERT_NE(status, -1) << "still waiting";
+  if (row.died_by == 0) {
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == row.exit_code) << "status " << status;
+  } else {
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == row.died_by) << "status " << status;
+    EXPECT_EQ(WCOREDUMP(status) != 0, row.core) << "status " << status;
+    std::remove((launch.core_dir + "core").c_str());
+  }
+  if (row.out == Stdout::File || row.out == Stdout::FileAtLimit) {
+    EXPECT_EQ(ReadFile(launch.out_path), row.out == Stdout::File ? Prompt : "");
+  }
+  EXPECT_EQ(ReadFile(launch.err_path), "");
+  if (row.screen != nullptr) {
+    EXPECT_EQ(session.screen.substr(echoed), row.screen);
+  }
+  EXPECT_TRUE(SameModes(Modes(session), before)) << "terminal modes not restored";
+  if (row.pending != nullptr) {
+    EXPECT_EQ(PendingInput(session), row.pending);
+  }
+}
+
 TEST(Terminal, BehavesInEveryCase) {
+  const char* paste = PasteInPieces.c_str();
   const Case cases[] = {
       {"key", Stdin::Terminal, Stdout::File, false, "", "k", 0, 0, 0, false, "", ""},
       {"junk arguments", Stdin::Terminal, Stdout::File, true, "", " ", 0, 0, 0, false, "", ""},
@@ -53,6 +158,8 @@ TEST(Terminal, BehavesInEveryCase) {
       {"stdout closed", Stdin::Terminal, Stdout::Closed, false, "", "k", 0, 0, 0, false, "", ""},
       {"stdout reader gone", Stdin::Terminal, Stdout::BrokenPipe, false, "", "k", 0, 0, 0, false,
        "", ""},
+      {"stdout at the file-size limit", Stdin::Terminal, Stdout::FileAtLimit, false, "", "k", 0, 0,
+       0, false, "", ""},
       {"^C", Stdin::Terminal, Stdout::File, false, "", "\x03", 0, -1, SIGINT, false, "", ""},
       {"^\\", Stdin::Terminal, Stdout::File, false, "", "\x1c", 0, -1, SIGQUIT, true, "", ""},
       {"SIGTERM", Stdin::Terminal, Stdout::Terminal, false, "", "", SIGTERM, -1, SIGTERM, false,
@@ -63,56 +170,48 @@ TEST(Terminal, BehavesInEveryCase) {
       {"SIGALRM", Stdin::Terminal, Stdout::File, false, "", "", SIGALRM, -1, SIGALRM, false, "",
        ""},
       {"SIGABRT", Stdin::Terminal, Stdout::File, false, "", "", SIGABRT, -1, SIGABRT, true, "", ""},
+      {"SIGPIPE", Stdin::Terminal, Stdout::File, false, "", "", SIGPIPE, -1, SIGPIPE, false, "",
+       ""},
       {"real-time", Stdin::Terminal, Stdout::File, false, "", "", SIGRTMIN + 1, -1, SIGRTMIN + 1,
        false, "", ""},
       {"stdin closed", Stdin::Closed, Stdout::File, false, "", "k", 0, 0, 0, false, "", "k"},
+      {"stdin closed, no descriptor above 2", Stdin::Closed, Stdout::File, false, "", "k", 0, 0, 0,
+       false, "", "k", 0, false, Ctty::Controlling, 3},
       {"stdin pty master", Stdin::Master, Stdout::Terminal, false, "", "k", 0, 0, 0, false,
        PromptOnScreen.c_str(), "k"},
+      {"terminal on 0-2 that is not the controlling one", Stdin::Terminal, Stdout::File, false, "",
+       "k", 0, 0, 0, false, "", "", 0, false, Ctty::Standard},
+      {"paste in pieces 3 ms apart", Stdin::Terminal, Stdout::File, false, "", paste, 0, 0, 0,
+       false, "", "", 3},
+      {"escape sequence split 5 ms apart", Stdin::Terminal, Stdout::File, false, "", "\x1b\xff[15~",
+       0, 0, 0, false, "", "", 5},
+      // Pieces that come after the end are echoed: the screen is not looked at.
+      {"paste in pieces, stdin /dev/null", Stdin::DevNull, Stdout::File, false, "", paste, 0, 0, 0,
+       false, nullptr, Pasted.c_str(), 3},
+      {"a stream that never stops", Stdin::Terminal, Stdout::File, false, "", "x", 0, 0, 0, false,
+       nullptr, nullptr, 0, true},
   };
   for (const Case& row : cases) {
     SCOPED_TRACE(row.name);
-    const int index = static_cast<int>(&row - cases);
-    Launch launch;
-    launch.argv = {ANYKEY_BINARY};
-    launch.env = {"PATH=/usr/bin:/bin", "TERM=xterm"};
-    if (row.junk) {
-      launch.argv.insert(launch.argv.end(), {"--help", "-x", "/?", "", "--version"});
-      launch.env.insert(launch.env.end(),
-                        {"TERM=dumb", "LANG=xx_XX.bogus", "POSIXLY_CORRECT=1", "ANYKEY=1"});
-    }
-    launch.in = row.in;
-    launch.out = row.out;
-    launch.typed_ahead = row.ahead;
-    launch.out_path = Temp(index, ".out");
-    launch.err_path = Temp(index, ".err");
-    launch.in_path = Temp(index, ".in");
-    launch.core_dir = ::testing::TempDir();
-    std::ofstream(launch.in_path) << "from a file\n";
+    RunCase(row, static_cast<int>(&row - cases));
+  }
+}
 
-    PtySession session = Start(launch);
-    const termios before = Modes(session);
-    const size_t echoed = session.screen.size();
-    if (*row.ahead == '\0') {
-      ASSERT_TRUE(WaitForEcho(session, false)) << "the wait never turned echo off";
-      Type(session, row.typed);
-      if (row.sent != 0) kill(session.pid, row.sent);
-    }
-    const int status = Finish(session);
-    ASSERT_NE(status, -1) << "still waiting";
-    if (row.died_by == 0) {
-      EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == row.exit_code) << "status " << status;
-    } else {
-      EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == row.died_by) << "status " << status;
-      EXPECT_EQ(WCOREDUMP(status) != 0, row.core) << "status " << status;
-      std::remove((launch.core_dir + "core").c_str());
-    }
-    if (row.out == Stdout::File) {
-      EXPECT_EQ(ReadFile(launch.out_path), Prompt);
-    }
-    EXPECT_EQ(ReadFile(launch.err_path), "");
-    EXPECT_EQ(session.screen.substr(echoed), row.screen);
-    EXPECT_TRUE(SameModes(Modes(session), before)) << "terminal modes not restored";
-    EXPECT_EQ(PendingInput(session), row.pending);
+// The same for roots that only root can make here.
+TEST(Terminal, BehavesInABareRoot) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root, to mount over /dev in a namespace of its own";
+  if (access("/usr/bin/unshare", X_OK) != 0) GTEST_SKIP() << "unshare (util-linux) not found";
+  const Case cases[] = {
+      {"no /dev/tty", Stdin::Terminal, Stdout::File, false, "", "k", 0, 0, 0, false, "", "", 0,
+       false, Ctty::Controlling, 0,
+       "exec unshare -m sh -c 'mount -t tmpfs none /dev && exec \"$0\"' \"$0\""},
+      {"no /dev/tty, stdin a file", Stdin::File, Stdout::Terminal, false, "", "k", 0, 0, 0, false,
+       PromptOnScreen.c_str(), "k", 0, false, Ctty::Controlling, 0,
+       "exec unshare -m sh -c 'mount -t tmpfs none /dev && exec \"$0\"' \"$0\""},
+  };
+  for (const Case& row : cases) {
+    SCOPED_TRACE(row.name);
+    RunCase(row, 100 + static_cast<int>(&row - cases));
   }
 }
 
@@ -121,7 +220,7 @@ TEST(Terminal, BehavesInEveryCase) {
 TEST(Terminal, WaitsQuietlyWithoutAControllingTerminal) {
   Launch launch;
   launch.argv = {ANYKEY_BINARY};
-  launch.controlling_terminal = false;
+  launch.ctty = Ctty::None;
   launch.in = Stdin::DevNull;
   launch.out_path = Temp(-1, ".out");
   launch.err_path = Temp(-1, ".err");
