@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <random>
+#include <regex>
 #include <thread>
 
 #include "job_shell.h"
@@ -245,48 +246,138 @@ TEST(Terminal, WaitsQuietlyWithoutAControllingTerminal) {
 
 namespace {
 
-// ^Z from an interactive shell stops the wait with the terminal back in its
-// own modes; fg resumes it, and a key still ends it with exit code 0. dash
-// leaves the terminal as the job left it; bash and zsh put their own back.
-TEST(Terminal, StopsAndResumesUnderJobControl) {
-  const std::vector<std::vector<std::string>> shells = {
-      {"/bin/dash", "-i"},
-      {"/bin/bash", "--norc", "--noprofile", "--noediting", "-i"},
-      {"/bin/zsh", "-f", "-i", "+Z"}};
+// What a user types at an interactive shell, and what must follow there.
+enum class Then {
+  WaitModes,  // the program's modes come: no echo, signal keys on
+  Gone,       // the program's modes are gone (it ended or stopped)
+  Screen,     // the text shows on the screen
+  Stty,       // `stty -g` prints what it printed at the start
+  Sigstop,    // (a shell that puts its own modes back) SIGSTOP, then as Gone
+};
+struct Act {
+  std::string type;
+  Then then;
+  std::string text;
+};
+
+bool InWaitModes(const PtySession& session) {
+  const tcflag_t flags = Modes(session).c_lflag;
+  return (flags & ISIG) != 0 && (flags & (ECHO | ICANON)) == 0;
+}
+
+// What `stty -g` prints for commands the shell runs.
+std::string SttyG(PtySession& session) {
+  const std::regex settings("[0-9a-f]+(:[0-9a-f]+){20,}");
+  const auto count = [&] {
+    return std::distance(
+        std::sregex_iterator(session.screen.begin(), session.screen.end(), settings),
+        std::sregex_iterator());
+  };
+  const auto seen = count();
+  Type(session, "stty -g\n");
+  if (!WaitFor(session, [&] { return WaitForScreen(session, "\n") && count() > seen; })) return "";
+  std::string last;
+  for (auto it = std::sregex_iterator(session.screen.begin(), session.screen.end(), settings);
+       it != std::sregex_iterator(); ++it)
+    last = it->str();
+  return last;
+}
+
+// ^Z, fg, & and ^C at the shells users have. bash, zsh and dash reset the
+// terminal after fg, busybox sh and mksh keep their own line-editing modes
+// (no signal keys) while they read a command, also while a job runs in the
+// background: the modes to put back are only ever the ones the program found
+// in the foreground.
+TEST(Terminal, KeepsItsPromisesUnderInteractiveShells) {
+  const struct {
+    std::vector<std::string> argv;
+    const char* stopped;
+    bool resets_modes;  // puts its own modes back after a stop no handler saw
+  } shells[] = {{{"/bin/dash", "-i"}, "Stopped", false},
+                {{"/bin/bash", "--norc", "--noprofile", "--noediting", "-i"}, "Stopped", true},
+                {{"/bin/zsh", "-f", "-i", "+Z"}, "suspended", false},
+                {{"/bin/busybox", "sh", "-i"}, "Stopped", false},
+                {{"/bin/mksh", "-i"}, "Stopped", false}};
+  const std::string run = std::string(ANYKEY_BINARY) + " >/dev/null";
+  const std::string status = "echo \"exit code $?\"\n";
+  const struct {
+    const char* name;
+    std::vector<Act> acts;
+  } scripts[] = {
+      {"^Z, fg, a key",
+       {{run + "\n", Then::WaitModes, ""},
+        {"\x1a", Then::Screen, "?"},
+        {"", Then::Stty, ""},
+        {"fg\n", Then::WaitModes, ""},
+        {"", Then::Sigstop, ""},
+        {"k", Then::Gone, ""},
+        {status, Then::Screen, "exit code 0"}}},
+      {"&, fg, ^C",
+       {{run + " &\n", Then::Stty, ""},
+        {"fg\n", Then::WaitModes, ""},
+        {"\x03", Then::Gone, ""},
+        {status, Then::Screen, "exit code 130"}}},
+      {"&, fg, a key",
+       {{run + " &\n", Then::Stty, ""},
+        {"fg\n", Then::WaitModes, ""},
+        {"k", Then::Gone, ""},
+        {status, Then::Screen, "exit code 0"}}},
+  };
   for (const auto& shell : shells) {
-    SCOPED_TRACE(shell[0]);
-    Launch launch;
-    launch.argv = shell;
-    launch.env = {"PATH=/usr/bin:/bin", "TERM=dumb", "PS1=$ "};
-    launch.out = Stdout::Terminal;
-    PtySession session = Start(launch);
-    ASSERT_TRUE(WaitForScreen(session, "$ "));
-    const termios before = Modes(session);
-    Type(session, std::string(ANYKEY_BINARY) + " >/dev/null\n");
-    ASSERT_TRUE(WaitForEcho(session, false));
-    Type(session, "\x1a");
-    ASSERT_TRUE(WaitForScreen(session, shell[0] == "/bin/zsh" ? "suspended" : "Stopped"));
-    EXPECT_TRUE(WaitForEcho(session, true)) << "echo still off while stopped";
-    EXPECT_TRUE(SameModes(Modes(session), before));
-    Type(session, "fg\n");
-    ASSERT_TRUE(WaitForEcho(session, false)) << "the wait modes did not come back";
-    if (shell[0] == "/bin/bash") {
-      // SIGSTOP cannot be caught; bash puts its own modes back, and only
-      // SIGCONT tells the program to set the wait modes again.
-      kill(-tcgetpgrp(session.master), SIGSTOP);
-      ASSERT_TRUE(WaitForEcho(session, true));
-      Type(session, "fg\n");
-      ASSERT_TRUE(WaitForEcho(session, false)) << "no wait modes after SIGSTOP and fg";
+    if (access(shell.argv[0].c_str(), X_OK) != 0) {
+      ADD_FAILURE() << shell.argv[0] << " not found: the test installer brings it";
+      continue;
     }
-    Type(session, "k");
-    ASSERT_TRUE(WaitForEcho(session, true));
-    Type(session, "echo \"exit code $?\"\n");
-    EXPECT_TRUE(WaitForScreen(session, "exit code 0"));
-    EXPECT_TRUE(SameModes(Modes(session), before));
-    Type(session, "exit\n");
-    EXPECT_NE(Finish(session), -1);
+    for (const auto& script : scripts) {
+      SCOPED_TRACE(shell.argv[0] + ": " + script.name);
+      Launch launch;
+      launch.argv = shell.argv;
+      launch.env = {"PATH=/usr/bin:/bin", "TERM=dumb", "PS1=$ ", "ENV=/dev/null"};
+      launch.out = Stdout::Terminal;
+      PtySession session = Start(launch);
+      const std::string stty_before = SttyG(session);
+      ASSERT_NE(stty_before, "") << session.screen;
+      for (const Act& act : script.acts) {
+        if (act.then == Then::Sigstop && !shell.resets_modes) continue;
+        SCOPED_TRACE(act.type);
+        Type(session, act.type);
+        const auto gone = [&] { return !InWaitModes(session); };
+        switch (act.then) {
+          case Then::WaitModes:
+            EXPECT_TRUE(WaitFor(session, [&] { return InWaitModes(session); }))
+                << "the wait modes did not come";
+            break;
+          case Then::Gone:
+            EXPECT_TRUE(WaitFor(session, gone)) << "the wait modes stayed";
+            break;
+          case Then::Screen:
+            EXPECT_TRUE(WaitForScreen(session, act.text == "?" ? shell.stopped : act.text))
+                << session.screen;
+            break;
+          case Then::Stty:
+            EXPECT_EQ(SttyG(session), stty_before);
+            break;
+          case Then::Sigstop:
+            // SIGSTOP reaches no handler; the shell puts its own modes back,
+            // and only SIGCONT tells the program to take the terminal again.
+            kill(-tcgetpgrp(session.master), SIGSTOP);
+            EXPECT_TRUE(WaitFor(session, gone));
+            Type(session, "fg\n");
+            EXPECT_TRUE(WaitFor(session, [&] { return InWaitModes(session); }))
+                << "no wait modes after SIGSTOP and fg";
+            break;
+        }
+      }
+      EXPECT_EQ(SttyG(session), stty_before);
+      Type(session, "exit\n");
+      EXPECT_NE(Finish(session), -1);
+    }
   }
 }
+
+}  // namespace
+
+namespace {
 
 // With no shell in its session the program's process group is orphaned, and
 // the system drops stop signals instead of stopping it: the wait must go on
@@ -340,20 +431,24 @@ namespace {
 // Job control through a shell of the test's own, step by step; a step that
 // finds something wrong says so on the shell's standard error.
 enum class Step {
-  Foreground,      // start the program as the foreground job
-  Background,      // ... as a background job
-  Orphaned,        // ... in the shell's own group, which no shell controls
-  AwaitWaitModes,  // until echo is off
-  Stop,            // ^Z, and see it stop
-  TakeRaw,         // the shell takes the terminal and puts raw modes there
-  Continue,        // bg
-  Fg,              // the modes from before, the terminal to the job, SIGCONT
-  Handover,        // the terminal to another group, modes untouched
-  Settle,          // 100 ms in which the job must neither stop nor end
-  ExpectShells,    // the terminal has the shell's raw modes
-  ExpectBefore,    // the terminal has the modes from before the job
-  AwaitBefore,     // ... within 5 s
-  EndByTerm,       // kill %1: SIGTERM, SIGCONT, and see it die by SIGTERM
+  Foreground,       // start the program as the foreground job
+  Background,       // ... as a background job
+  Orphaned,         // ... in the shell's own group, which no shell controls
+  AwaitWaitModes,   // until echo is off
+  Stop,             // ^Z, and see it stop
+  TakeRaw,          // the shell takes the terminal and puts raw modes there
+  Continue,         // bg
+  Fg,               // the modes from before, the terminal to the job, SIGCONT
+  Handover,         // the terminal to another group, modes untouched
+  Settle,           // 100 ms in which the job must neither stop nor end
+  ExpectShells,     // the terminal has the shell's raw modes
+  ExpectBefore,     // the terminal has the modes from before the job
+  AwaitBefore,      // ... within 5 s
+  EndByTerm,        // kill %1: SIGTERM, SIGCONT, and see it die by SIGTERM
+  Reclaim,          // the shell takes the terminal back, modes untouched
+  Second,           // a second copy as the foreground job
+  ExpectWaitModes,  // the terminal still has wait modes (no echo)
+  KeyEndsSecond,    // a key on the keyboard, and see the second copy exit 0
 };
 
 int RunJobSteps(const std::vector<Step>& steps) {
@@ -361,6 +456,7 @@ int RunJobSteps(const std::vector<Step>& steps) {
   termios shells = before;
   pid_t job = -1;
   pid_t other = -1;
+  pid_t second = -1;
   int failures = 0;
   auto fail = [&](size_t step, const char* what) {
     ++failures;
@@ -416,6 +512,21 @@ int RunJobSteps(const std::vector<Step>& steps) {
                                             : SameModes(CurrentModes(), before)))
           fail(i, "the modes from before are not back");
         break;
+      case Step::Reclaim:
+        tcsetpgrp(0, getpgrp());
+        break;
+      case Step::Second:
+        second = StartJob(ANYKEY_BINARY, Group::Foreground);
+        break;
+      case Step::ExpectWaitModes:
+        if ((CurrentModes().c_lflag & ECHO) != 0) fail(i, "the wait modes were overwritten");
+        break;
+      case Step::KeyEndsSecond:
+        if (write(BodyKeyboard, "k", 1) != 1) fail(i, "no keyboard");
+        status = AwaitJob(second, 0);
+        if (status != -1) second = -1;
+        if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) fail(i, "the key did not end it");
+        break;
       case Step::EndByTerm:
         kill(job, SIGTERM);
         kill(job, SIGCONT);
@@ -425,7 +536,7 @@ int RunJobSteps(const std::vector<Step>& steps) {
         break;
     }
   }
-  for (const pid_t left : {job, other}) {
+  for (const pid_t left : {job, other, second}) {
     if (left > 0) {
       kill(left, SIGKILL);
       waitpid(left, nullptr, 0);
@@ -471,6 +582,12 @@ TEST(Terminal, LeavesOtherJobsModesAloneUnderJobControl) {
       // Ended before its next check sees the background: the handler restores.
       {"ended at once in an orphaned background",
        {S::Orphaned, S::AwaitWaitModes, S::Handover, S::EndByTerm, S::ExpectBefore}},
+      // A copy stopped and continued in the background leaves a second
+      // copy's wait modes alone, though they equal its own.
+      {"a second copy while the first is in the background",
+       {S::Foreground, S::AwaitWaitModes, S::Stop, S::Reclaim, S::ExpectBefore, S::Continue,
+        S::Settle, S::ExpectBefore, S::Second, S::AwaitWaitModes, S::Settle, S::ExpectWaitModes,
+        S::KeyEndsSecond, S::ExpectBefore, S::EndByTerm, S::ExpectBefore}},
   };
   for (const auto& row : cases) {
     SCOPED_TRACE(row.name);
