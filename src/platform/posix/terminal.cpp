@@ -86,6 +86,9 @@ int _kbhit() {
     }
     hung_up = foreground == -1;
   }
+  if (quiet && HoldsTerminal()) {
+    return 0;
+  }
   // A terminal that controls no session of the program's has no foreground
   // to ask: whoever started the program there left it the keyboard.
   if (!hung_up && !HoldsTerminal()) {
