@@ -7,7 +7,8 @@ set(packages
   g++-mingw-w64-i686              # the 32-bit Windows image
   g++-mingw-w64-x86-64            # the 64-bit Windows image
   wine64                          # runs the 64-bit image
-  bash dash zsh util-linux        # shells that drive the terminal tests
+  bash dash zsh busybox mksh      # the shells users have, in the terminal tests
+  util-linux                      # unshare, for a root without /dev/tty
   dpkg-dev lintian man-db         # the .deb: dependencies, lint, install
   git zip                         # the release: source archive, Windows archives
   groff-base mandoc               # the manual page

@@ -27,9 +27,10 @@ endif()
 # Each one checked against POSIX.1-2008; a new call is added here only after
 # the same check.
 set(posix
-  _exit cfgetispeed cfgetospeed close fcntl getpgrp getsid memset nanosleep open
-  poll ptsname raise sigaction sigaddset sigdelset sigemptyset sigfillset
-  sigprocmask tcflush tcgetattr tcgetpgrp tcgetsid tcsetattr write)
+  _exit cfgetispeed cfgetospeed clock_gettime clock_nanosleep close fcntl fstat
+  getpgrp getsid isatty memset nanosleep open poll ptsname raise read sigaction
+  sigaddset sigdelset sigemptyset sigfillset sigprocmask tcflush tcgetattr
+  tcgetpgrp tcgetsid tcsetattr write)
 # glibc's plumbing, which the program never calls itself.
 set(runtime
   __libc_start_main            # the start-up code that calls main

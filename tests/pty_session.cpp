@@ -1,6 +1,7 @@
 #include "pty_session.h"
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <pty.h>
 #include <signal.h>
@@ -29,15 +30,15 @@ void ReadScreen(PtySession& session) {
 
 [[noreturn]] void Exec(const Launch& launch, int master, int slave) {
   setsid();
-  if (launch.controlling_terminal) ioctl(slave, TIOCSCTTY, 0);
+  if (launch.ctty == Ctty::Controlling) ioctl(slave, TIOCSCTTY, 0);
   // Everything is opened before the standard descriptors are rearranged, so
   // that no open lands on a descriptor closed on purpose.
-  const int terminal = launch.controlling_terminal ? slave : open("/dev/null", O_RDWR);
+  const int terminal = launch.ctty != Ctty::None ? slave : open("/dev/null", O_RDWR);
   const int in = launch.in == Stdin::Terminal || launch.in == Stdin::Closed ? terminal
                  : launch.in == Stdin::Master                               ? master
                  : launch.in == Stdin::DevNull ? open("/dev/null", O_RDONLY)
                                                : open(launch.in_path.c_str(), O_RDONLY);
-  int out = launch.out == Stdout::File
+  int out = launch.out == Stdout::File || launch.out == Stdout::FileAtLimit
                 ? open(launch.out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600)
                 : terminal;
   if (launch.out == Stdout::BrokenPipe) {
@@ -55,13 +56,29 @@ void ReadScreen(PtySession& session) {
   dup2(err, 2);
   if (launch.out == Stdout::Closed) close(1);
   if (launch.in == Stdin::Closed) close(0);
-  for (int fd = 3; fd < 64; ++fd) close(fd);
+  if (launch.body) {
+    dup2(master, BodyKeyboard);
+    fcntl(BodyKeyboard, F_SETFD, FD_CLOEXEC);
+  }
+  for (int fd = 3; fd < BodyKeyboard + (launch.body ? 0 : 1); ++fd) close(fd);
+  // As a fresh program gets them from a login shell: a parent that ignores
+  // one (Python ignores SIGXFSZ and SIGPIPE) would hide what it does.
   signal(SIGPIPE, SIG_DFL);
+  signal(SIGXFSZ, SIG_DFL);
+  if (launch.out == Stdout::FileAtLimit) {
+    const rlimit none{0, 0};
+    setrlimit(RLIMIT_FSIZE, &none);
+  }
   if (!launch.core_dir.empty() && chdir(launch.core_dir.c_str()) == 0) {
     const rlimit unlimited{RLIM_INFINITY, RLIM_INFINITY};
     setrlimit(RLIMIT_CORE, &unlimited);
   }
   if (launch.body) _exit(launch.body());
+  if (launch.open_files > 0) {
+    const rlimit files{static_cast<rlim_t>(launch.open_files),
+                       static_cast<rlim_t>(launch.open_files)};
+    setrlimit(RLIMIT_NOFILE, &files);
+  }
   std::vector<char*> argv, env;
   for (const auto& a : launch.argv) argv.push_back(const_cast<char*>(a.c_str()));
   for (const auto& e : launch.env) env.push_back(const_cast<char*>(e.c_str()));
@@ -154,4 +171,8 @@ std::string ReadFile(const std::string& path) {
   std::ostringstream bytes;
   bytes << file.rdbuf();
   return bytes.str();
+}
+
+std::string Temp(int row, const char* suffix) {
+  return ::testing::TempDir() + "anykey-terminal-" + std::to_string(row) + suffix;
 }

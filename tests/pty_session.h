@@ -21,14 +21,23 @@ struct PtySession {
 
 // Master: the master side of the session's own terminal.
 enum class Stdin { Terminal, DevNull, File, Closed, Master };
-enum class Stdout { File, Terminal, Closed, BrokenPipe };
+// FileAtLimit: a file that may not grow (RLIMIT_FSIZE 0).
+enum class Stdout { File, Terminal, Closed, BrokenPipe, FileAtLimit };
+// Whether the session's terminal is its controlling terminal; Standard: it
+// is not, but it is on the standard descriptors (as under su -c); None: no
+// terminal anywhere.
+enum class Ctty { Controlling, Standard, None };
+
+// Where a body finds the terminal's master side (the keyboard).
+constexpr int BodyKeyboard = 63;
 
 struct Launch {
   std::vector<std::string> argv;
   std::vector<std::string> env;
   Stdin in = Stdin::Terminal;
   Stdout out = Stdout::File;
-  bool controlling_terminal = true;
+  Ctty ctty = Ctty::Controlling;
+  int open_files = 0;       // RLIMIT_NOFILE when not 0
   std::string typed_ahead;  // typed and echoed before the program starts
   std::string out_path, in_path;
   std::string err_path;  // empty: the terminal
@@ -56,3 +65,5 @@ int Finish(PtySession& session, int seconds = 5);
 // non-canonical mode.
 std::string PendingInput(const PtySession& session);
 std::string ReadFile(const std::string& path);
+// A file of the test run's own for the given row.
+std::string Temp(int row, const char* suffix);

@@ -8,10 +8,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
-#include <random>
 #include <thread>
 
-#include "job_shell.h"
 #include "pty_session.h"
 
 namespace {
@@ -26,20 +24,121 @@ struct Case {
   Stdout out;
   bool junk;            // arguments and environment that must make no difference
   const char* ahead;    // typed before the program starts
-  const char* typed;    // typed once the program waits
+  const char* typed;    // typed once the program waits; pieces split by Gap
   int sent;             // a signal sent once the program waits
   int exit_code;        // or -1 ...
   int died_by;          // ... the signal that ended it
   bool core;            // and left a core
-  const char* screen;   // everything on the terminal after the typed-ahead echo
-  const char* pending;  // input left for the next reader
+  const char* screen;   // everything on the terminal after the typed-ahead echo, if checked
+  const char* pending;  // input left for the next reader, if checked
+  int gap_ms = 0;       // between the pieces of typed
+  bool stream = false;  // after typed, a key every 2 ms until the program has ended
+  Ctty ctty = Ctty::Controlling;
+  int open_files = 0;          // RLIMIT_NOFILE, when not 0
+  const char* wrap = nullptr;  // a shell command that runs the program as "$0"
 };
 
-std::string Temp(int row, const char* suffix) {
-  return ::testing::TempDir() + "anykey-terminal-" + std::to_string(row) + suffix;
+// Splits typed text into the pieces that are written apart.
+constexpr char Gap = '\xff';
+
+// Shell commands as a user pastes them, 1000 bytes; in pieces, six of them,
+// which arrive over more than a poll interval.
+std::string Paste(bool in_pieces) {
+  std::string text;
+  for (int line = 100; text.size() < 1000; ++line)
+    text += "echo pasted " + std::to_string(line) + "\n";
+  text.resize(1000);
+  for (size_t at = 1000 / 6 * 5; in_pieces && at > 0; at -= 1000 / 6) text.insert(at, 1, Gap);
+  return text;
+}
+const std::string PasteInPieces = Paste(true);
+const std::string Pasted = Paste(false);
+
+// Types the row's keys as the program waits: pieces apart, or a stream that
+// goes on until the program has ended (its status then, or -1).
+int TypeKeys(PtySession& session, const Case& row) {
+  std::string piece;
+  for (const char* key = row.typed;; ++key) {
+    if (*key == Gap || *key == '\0') {
+      Type(session, piece);
+      piece.clear();
+      if (*key == '\0') break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(row.gap_ms));
+    } else {
+      piece += *key;
+    }
+  }
+  int status = -1;
+  if (row.stream) {
+    WaitFor(session, [&] {
+      Type(session, "x");
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+      return waitpid(session.pid, &status, WNOHANG) == session.pid;
+    });
+  }
+  return status;
+}
+
+void RunCase(const Case& row, int index) {
+  Launch launch;
+  launch.argv = {ANYKEY_BINARY};
+  if (row.wrap != nullptr) launch.argv = {"/bin/sh", "-c", row.wrap, ANYKEY_BINARY};
+  launch.env = {"PATH=/usr/bin:/bin:/usr/sbin:/sbin", "TERM=xterm"};
+  if (row.junk) {
+    launch.argv.insert(launch.argv.end(), {"--help", "-x", "/?", "", "--version"});
+    launch.env.insert(launch.env.end(),
+                      {"TERM=dumb", "LANG=xx_XX.bogus", "POSIXLY_CORRECT=1", "ANYKEY=1"});
+  }
+  launch.in = row.in;
+  launch.out = row.out;
+  launch.ctty = row.ctty;
+  launch.open_files = row.open_files;
+  launch.typed_ahead = row.ahead;
+  launch.out_path = Temp(index, ".out");
+  launch.err_path = Temp(index, ".err");
+  launch.in_path = Temp(index, ".in");
+  launch.core_dir = ::testing::TempDir();
+  std::ofstream(launch.in_path) << "from a file\n";
+
+  PtySession session = Start(launch);
+  const termios before = Modes(session);
+  const size_t echoed = session.screen.size();
+  int status = -1;
+  if (*row.ahead == '\0') {
+    // Not an ASSERT: Finish ends the program whatever happens.
+    EXPECT_TRUE(WaitForEcho(session, false)) << "the wait never turned echo off";
+    status = TypeKeys(session, row);
+    if (row.sent != 0) kill(session.pid, row.sent);
+  }
+  if (row.stream) {
+    ASSERT_NE(status, -1) << "a stream of keys kept it waiting";
+    Finish(session);
+  } else {
+    status = Finish(session);
+  }
+  ASSERT_NE(status, -1) << "still waiting";
+  if (row.died_by == 0) {
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == row.exit_code) << "status " << status;
+  } else {
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == row.died_by) << "status " << status;
+    EXPECT_EQ(WCOREDUMP(status) != 0, row.core) << "status " << status;
+    std::remove((launch.core_dir + "core").c_str());
+  }
+  if (row.out == Stdout::File || row.out == Stdout::FileAtLimit) {
+    EXPECT_EQ(ReadFile(launch.out_path), row.out == Stdout::File ? Prompt : "");
+  }
+  EXPECT_EQ(ReadFile(launch.err_path), "");
+  if (row.screen != nullptr) {
+    EXPECT_EQ(session.screen.substr(echoed), row.screen);
+  }
+  EXPECT_TRUE(SameModes(Modes(session), before)) << "terminal modes not restored";
+  if (row.pending != nullptr) {
+    EXPECT_EQ(PendingInput(session), row.pending);
+  }
 }
 
 TEST(Terminal, BehavesInEveryCase) {
+  const char* paste = PasteInPieces.c_str();
   const Case cases[] = {
       {"key", Stdin::Terminal, Stdout::File, false, "", "k", 0, 0, 0, false, "", ""},
       {"junk arguments", Stdin::Terminal, Stdout::File, true, "", " ", 0, 0, 0, false, "", ""},
@@ -53,6 +152,8 @@ TEST(Terminal, BehavesInEveryCase) {
       {"stdout closed", Stdin::Terminal, Stdout::Closed, false, "", "k", 0, 0, 0, false, "", ""},
       {"stdout reader gone", Stdin::Terminal, Stdout::BrokenPipe, false, "", "k", 0, 0, 0, false,
        "", ""},
+      {"stdout at the file-size limit", Stdin::Terminal, Stdout::FileAtLimit, false, "", "k", 0, 0,
+       0, false, "", ""},
       {"^C", Stdin::Terminal, Stdout::File, false, "", "\x03", 0, -1, SIGINT, false, "", ""},
       {"^\\", Stdin::Terminal, Stdout::File, false, "", "\x1c", 0, -1, SIGQUIT, true, "", ""},
       {"SIGTERM", Stdin::Terminal, Stdout::Terminal, false, "", "", SIGTERM, -1, SIGTERM, false,
@@ -63,56 +164,48 @@ TEST(Terminal, BehavesInEveryCase) {
       {"SIGALRM", Stdin::Terminal, Stdout::File, false, "", "", SIGALRM, -1, SIGALRM, false, "",
        ""},
       {"SIGABRT", Stdin::Terminal, Stdout::File, false, "", "", SIGABRT, -1, SIGABRT, true, "", ""},
+      {"SIGPIPE", Stdin::Terminal, Stdout::File, false, "", "", SIGPIPE, -1, SIGPIPE, false, "",
+       ""},
       {"real-time", Stdin::Terminal, Stdout::File, false, "", "", SIGRTMIN + 1, -1, SIGRTMIN + 1,
        false, "", ""},
       {"stdin closed", Stdin::Closed, Stdout::File, false, "", "k", 0, 0, 0, false, "", "k"},
+      {"stdin closed, no descriptor above 2", Stdin::Closed, Stdout::File, false, "", "k", 0, 0, 0,
+       false, "", "k", 0, false, Ctty::Controlling, 3},
       {"stdin pty master", Stdin::Master, Stdout::Terminal, false, "", "k", 0, 0, 0, false,
        PromptOnScreen.c_str(), "k"},
+      {"terminal on 0-2 that is not the controlling one", Stdin::Terminal, Stdout::File, false, "",
+       "k", 0, 0, 0, false, "", "", 0, false, Ctty::Standard},
+      {"paste in pieces 3 ms apart", Stdin::Terminal, Stdout::File, false, "", paste, 0, 0, 0,
+       false, "", "", 3},
+      {"escape sequence split 5 ms apart", Stdin::Terminal, Stdout::File, false, "", "\x1b\xff[15~",
+       0, 0, 0, false, "", "", 5},
+      // Pieces that come after the end are echoed: the screen is not looked at.
+      {"paste in pieces, stdin /dev/null", Stdin::DevNull, Stdout::File, false, "", paste, 0, 0, 0,
+       false, nullptr, Pasted.c_str(), 3},
+      {"a stream that never stops", Stdin::Terminal, Stdout::File, false, "", "x", 0, 0, 0, false,
+       nullptr, nullptr, 0, true},
   };
   for (const Case& row : cases) {
     SCOPED_TRACE(row.name);
-    const int index = static_cast<int>(&row - cases);
-    Launch launch;
-    launch.argv = {ANYKEY_BINARY};
-    launch.env = {"PATH=/usr/bin:/bin", "TERM=xterm"};
-    if (row.junk) {
-      launch.argv.insert(launch.argv.end(), {"--help", "-x", "/?", "", "--version"});
-      launch.env.insert(launch.env.end(),
-                        {"TERM=dumb", "LANG=xx_XX.bogus", "POSIXLY_CORRECT=1", "ANYKEY=1"});
-    }
-    launch.in = row.in;
-    launch.out = row.out;
-    launch.typed_ahead = row.ahead;
-    launch.out_path = Temp(index, ".out");
-    launch.err_path = Temp(index, ".err");
-    launch.in_path = Temp(index, ".in");
-    launch.core_dir = ::testing::TempDir();
-    std::ofstream(launch.in_path) << "from a file\n";
+    RunCase(row, static_cast<int>(&row - cases));
+  }
+}
 
-    PtySession session = Start(launch);
-    const termios before = Modes(session);
-    const size_t echoed = session.screen.size();
-    if (*row.ahead == '\0') {
-      ASSERT_TRUE(WaitForEcho(session, false)) << "the wait never turned echo off";
-      Type(session, row.typed);
-      if (row.sent != 0) kill(session.pid, row.sent);
-    }
-    const int status = Finish(session);
-    ASSERT_NE(status, -1) << "still waiting";
-    if (row.died_by == 0) {
-      EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == row.exit_code) << "status " << status;
-    } else {
-      EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == row.died_by) << "status " << status;
-      EXPECT_EQ(WCOREDUMP(status) != 0, row.core) << "status " << status;
-      std::remove((launch.core_dir + "core").c_str());
-    }
-    if (row.out == Stdout::File) {
-      EXPECT_EQ(ReadFile(launch.out_path), Prompt);
-    }
-    EXPECT_EQ(ReadFile(launch.err_path), "");
-    EXPECT_EQ(session.screen.substr(echoed), row.screen);
-    EXPECT_TRUE(SameModes(Modes(session), before)) << "terminal modes not restored";
-    EXPECT_EQ(PendingInput(session), row.pending);
+// The same for roots that only root can make here.
+TEST(Terminal, BehavesInABareRoot) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root, to mount over /dev in a namespace of its own";
+  if (access("/usr/bin/unshare", X_OK) != 0) GTEST_SKIP() << "unshare (util-linux) not found";
+  const Case cases[] = {
+      {"no /dev/tty", Stdin::Terminal, Stdout::File, false, "", "k", 0, 0, 0, false, "", "", 0,
+       false, Ctty::Controlling, 0,
+       "exec unshare -m sh -c 'mount -t tmpfs none /dev && exec \"$0\"' \"$0\""},
+      {"no /dev/tty, stdin a file", Stdin::File, Stdout::Terminal, false, "", "k", 0, 0, 0, false,
+       PromptOnScreen.c_str(), "k", 0, false, Ctty::Controlling, 0,
+       "exec unshare -m sh -c 'mount -t tmpfs none /dev && exec \"$0\"' \"$0\""},
+  };
+  for (const Case& row : cases) {
+    SCOPED_TRACE(row.name);
+    RunCase(row, 100 + static_cast<int>(&row - cases));
   }
 }
 
@@ -121,7 +214,7 @@ TEST(Terminal, BehavesInEveryCase) {
 TEST(Terminal, WaitsQuietlyWithoutAControllingTerminal) {
   Launch launch;
   launch.argv = {ANYKEY_BINARY};
-  launch.controlling_terminal = false;
+  launch.ctty = Ctty::None;
   launch.in = Stdin::DevNull;
   launch.out_path = Temp(-1, ".out");
   launch.err_path = Temp(-1, ".err");
@@ -146,77 +239,6 @@ TEST(Terminal, WaitsQuietlyWithoutAControllingTerminal) {
 
 namespace {
 
-// ^Z from an interactive shell stops the wait with the terminal back in its
-// own modes; fg resumes it, and a key still ends it with exit code 0. dash
-// leaves the terminal as the job left it; bash and zsh put their own back.
-TEST(Terminal, StopsAndResumesUnderJobControl) {
-  const std::vector<std::vector<std::string>> shells = {
-      {"/bin/dash", "-i"},
-      {"/bin/bash", "--norc", "--noprofile", "--noediting", "-i"},
-      {"/bin/zsh", "-f", "-i", "+Z"}};
-  for (const auto& shell : shells) {
-    SCOPED_TRACE(shell[0]);
-    Launch launch;
-    launch.argv = shell;
-    launch.env = {"PATH=/usr/bin:/bin", "TERM=dumb", "PS1=$ "};
-    launch.out = Stdout::Terminal;
-    PtySession session = Start(launch);
-    ASSERT_TRUE(WaitForScreen(session, "$ "));
-    const termios before = Modes(session);
-    Type(session, std::string(ANYKEY_BINARY) + " >/dev/null\n");
-    ASSERT_TRUE(WaitForEcho(session, false));
-    Type(session, "\x1a");
-    ASSERT_TRUE(WaitForScreen(session, shell[0] == "/bin/zsh" ? "suspended" : "Stopped"));
-    EXPECT_TRUE(WaitForEcho(session, true)) << "echo still off while stopped";
-    EXPECT_TRUE(SameModes(Modes(session), before));
-    Type(session, "fg\n");
-    ASSERT_TRUE(WaitForEcho(session, false)) << "the wait modes did not come back";
-    if (shell[0] == "/bin/bash") {
-      // SIGSTOP cannot be caught; bash puts its own modes back, and only
-      // SIGCONT tells the program to set the wait modes again.
-      kill(-tcgetpgrp(session.master), SIGSTOP);
-      ASSERT_TRUE(WaitForEcho(session, true));
-      Type(session, "fg\n");
-      ASSERT_TRUE(WaitForEcho(session, false)) << "no wait modes after SIGSTOP and fg";
-    }
-    Type(session, "k");
-    ASSERT_TRUE(WaitForEcho(session, true));
-    Type(session, "echo \"exit code $?\"\n");
-    EXPECT_TRUE(WaitForScreen(session, "exit code 0"));
-    EXPECT_TRUE(SameModes(Modes(session), before));
-    Type(session, "exit\n");
-    EXPECT_NE(Finish(session), -1);
-  }
-}
-
-// With no shell in its session the program's process group is orphaned, and
-// the system drops stop signals instead of stopping it: the wait must go on
-// in its own modes.
-TEST(Terminal, KeepsWaitingWhenAStopIsDropped) {
-  for (const int stop : {SIGTSTP, SIGTTIN, SIGTTOU}) {
-    SCOPED_TRACE(stop);
-    Launch launch;
-    launch.argv = {ANYKEY_BINARY};
-    launch.out_path = Temp(-2, ".out");
-    launch.err_path = Temp(-2, ".err");
-    PtySession session = Start(launch);
-    const termios before = Modes(session);
-    ASSERT_TRUE(WaitForEcho(session, false));
-    kill(session.pid, stop);
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    ASSERT_TRUE(WaitForEcho(session, false));
-    Type(session, "k");
-    const int status = Finish(session);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
-    EXPECT_EQ(session.screen, "");
-    EXPECT_TRUE(SameModes(Modes(session), before));
-  }
-}
-
-}  // namespace
-
-namespace {
-
 // A whole run, key included, allocates nothing on the heap.
 TEST(Terminal, AllocatesNoHeapMemory) {
   if (std::string(VALGRIND).empty()) GTEST_SKIP() << "valgrind not found";
@@ -232,212 +254,6 @@ TEST(Terminal, AllocatesNoHeapMemory) {
   const int status = Finish(session, 60);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
   EXPECT_NE(ReadFile(log).find("total heap usage: 0 allocs"), std::string::npos) << ReadFile(log);
-}
-
-}  // namespace
-
-namespace {
-
-// Job control through a shell of the test's own, step by step; a step that
-// finds something wrong says so on the shell's standard error.
-enum class Step {
-  Foreground,      // start the program as the foreground job
-  Background,      // ... as a background job
-  Orphaned,        // ... in the shell's own group, which no shell controls
-  AwaitWaitModes,  // until echo is off
-  Stop,            // ^Z, and see it stop
-  TakeRaw,         // the shell takes the terminal and puts raw modes there
-  Continue,        // bg
-  Fg,              // the modes from before, the terminal to the job, SIGCONT
-  Handover,        // the terminal to another group, modes untouched
-  Settle,          // 100 ms in which the job must neither stop nor end
-  ExpectShells,    // the terminal has the shell's raw modes
-  ExpectBefore,    // the terminal has the modes from before the job
-  AwaitBefore,     // ... within 5 s
-  EndByTerm,       // kill %1: SIGTERM, SIGCONT, and see it die by SIGTERM
-};
-
-int RunJobSteps(const std::vector<Step>& steps) {
-  const termios before = BecomeShell();
-  termios shells = before;
-  pid_t job = -1;
-  pid_t other = -1;
-  int failures = 0;
-  auto fail = [&](size_t step, const char* what) {
-    ++failures;
-    dprintf(2, "step %zu: %s\n", step + 1, what);
-  };
-  for (size_t i = 0; i < steps.size() && failures == 0; ++i) {
-    int status = 0;
-    switch (steps[i]) {
-      case Step::Foreground:
-      case Step::Background:
-      case Step::Orphaned:
-        job = StartJob(ANYKEY_BINARY, steps[i] == Step::Foreground   ? Group::Foreground
-                                      : steps[i] == Step::Background ? Group::Background
-                                                                     : Group::Shells);
-        break;
-      case Step::AwaitWaitModes:
-        if (!AwaitEcho(false)) fail(i, "the wait modes never came");
-        break;
-      case Step::Stop:
-        kill(job, SIGTSTP);
-        if (!WIFSTOPPED(AwaitJob(job, WUNTRACED))) fail(i, "did not stop");
-        break;
-      case Step::TakeRaw:
-        shells = TakeTerminal();
-        break;
-      case Step::Continue:
-        kill(job, SIGCONT);
-        break;
-      case Step::Fg:
-        GiveTerminal(job, before);
-        kill(job, SIGCONT);
-        break;
-      case Step::Handover:
-        other = fork();
-        if (other == 0) {
-          setpgid(0, 0);
-          pause();
-          _exit(0);
-        }
-        setpgid(other, other);
-        tcsetpgrp(0, other);
-        break;
-      case Step::Settle:
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        if (waitpid(job, &status, WUNTRACED | WNOHANG) != 0) fail(i, "stopped or ended");
-        break;
-      case Step::ExpectShells:
-        if (!SameModes(CurrentModes(), shells)) fail(i, "the shell's modes were overwritten");
-        break;
-      case Step::ExpectBefore:
-      case Step::AwaitBefore:
-        if (!(steps[i] == Step::AwaitBefore ? AwaitModes(before)
-                                            : SameModes(CurrentModes(), before)))
-          fail(i, "the modes from before are not back");
-        break;
-      case Step::EndByTerm:
-        kill(job, SIGTERM);
-        kill(job, SIGCONT);
-        status = AwaitJob(job, 0);
-        if (status != -1) job = -1;
-        if (!WIFSIGNALED(status) || WTERMSIG(status) != SIGTERM) fail(i, "did not die by SIGTERM");
-        break;
-    }
-  }
-  for (const pid_t left : {job, other}) {
-    if (left > 0) {
-      kill(left, SIGKILL);
-      waitpid(left, nullptr, 0);
-    }
-  }
-  GiveTerminal(getpgrp(), before);
-  return failures;
-}
-
-// Runs a body as the session leader on a fresh terminal; what it wrote on
-// standard output and standard error.
-std::pair<std::string, std::string> RunShell(const std::function<int()>& body, int seconds) {
-  Launch launch;
-  launch.body = body;
-  launch.out_path = Temp(-4, ".out");
-  launch.err_path = Temp(-4, ".err");
-  PtySession session = Start(launch);
-  const int status = Finish(session, seconds);
-  EXPECT_TRUE(WIFEXITED(status)) << "the shell ran out of time: status " << status;
-  return {ReadFile(launch.out_path), ReadFile(launch.err_path)};
-}
-
-TEST(Terminal, LeavesOtherJobsModesAloneUnderJobControl) {
-  using S = Step;
-  const struct {
-    const char* name;
-    std::vector<Step> steps;
-  } cases[] = {
-      {"kill %1 on a stopped job",
-       {S::Foreground, S::AwaitWaitModes, S::Stop, S::ExpectBefore, S::TakeRaw, S::EndByTerm,
-        S::ExpectShells}},
-      {"kill %1 on a background job",
-       {S::TakeRaw, S::Background, S::Settle, S::ExpectShells, S::EndByTerm, S::ExpectShells}},
-      {"bg while the shell holds raw modes",
-       {S::Foreground, S::AwaitWaitModes, S::Stop, S::TakeRaw, S::Continue, S::Settle,
-        S::ExpectShells, S::Fg, S::AwaitWaitModes, S::EndByTerm, S::ExpectBefore}},
-      {"started in the background, then fg",
-       {S::Background, S::Settle, S::ExpectBefore, S::Fg, S::AwaitWaitModes, S::Stop,
-        S::ExpectBefore, S::Fg, S::AwaitWaitModes, S::EndByTerm, S::ExpectBefore}},
-      {"orphaned in the background",
-       {S::Orphaned, S::AwaitWaitModes, S::Handover, S::AwaitBefore, S::EndByTerm,
-        S::ExpectBefore}},
-      // Ended before its next check sees the background: the handler restores.
-      {"ended at once in an orphaned background",
-       {S::Orphaned, S::AwaitWaitModes, S::Handover, S::EndByTerm, S::ExpectBefore}},
-  };
-  for (const auto& row : cases) {
-    SCOPED_TRACE(row.name);
-    EXPECT_EQ(RunShell([&] { return RunJobSteps(row.steps); }, 30).second, "");
-  }
-}
-
-// A seeded storm of stops, continues and ends at microsecond delays. Whenever
-// the program is stopped or gone, the terminal has exactly the modes from
-// before it started, and it ended by the signal that ended it.
-int Storm(unsigned seed, int rounds, int events_per_round) {
-  const termios before = BecomeShell();
-  std::mt19937 random(seed);
-  auto micros = [&](unsigned most) { usleep(static_cast<useconds_t>(random() % most)); };
-  int events = 0;
-  int failures = 0;
-  auto fail = [&](int round, const char* what) {
-    ++failures;
-    dprintf(2, "seed %u round %d event %d: %s\n", seed, round, events, what);
-  };
-  for (int round = 0; round < rounds && failures == 0; ++round) {
-    const pid_t job = StartJob(ANYKEY_BINARY, Group::Foreground);
-    if (!AwaitEcho(false)) fail(round, "the wait modes never came");
-    for (int i = 0; i < events_per_round && failures == 0; ++i, ++events) {
-      const unsigned pick = random() % 8;
-      if (pick < 4) {
-        kill(job, SIGTSTP);
-        if (!WIFSTOPPED(AwaitJob(job, WUNTRACED))) {
-          fail(round, "did not stop");
-        } else if (!SameModes(CurrentModes(), before)) {
-          fail(round, "stopped with other modes than before");
-        }
-        micros(200);
-        kill(job, SIGCONT);
-        // The stop handler's window after a continue is a few microseconds wide.
-        micros(random() % 4 != 0 ? 1 : 100);
-      } else if (pick < 7) {
-        micros(300);
-      } else {
-        // Lets the wait modes come back, so that the next stop meets them.
-        AwaitEcho(false);
-      }
-    }
-    const int end = random() % 2 != 0 ? SIGTERM : SIGINT;
-    kill(job, end);
-    kill(job, SIGCONT);
-    const int status = AwaitJob(job, 0);
-    if (status == -1) {
-      fail(round, "still running after its end");
-      kill(job, SIGKILL);
-      waitpid(job, nullptr, 0);
-    } else if (!WIFSIGNALED(status) || WTERMSIG(status) != end) {
-      fail(round, "ended otherwise than by its signal");
-    }
-    if (!SameModes(CurrentModes(), before)) fail(round, "ended with other modes than before");
-  }
-  dprintf(1, "%d events\n", events);
-  return failures;
-}
-
-TEST(Terminal, KeepsItsInvariantUnderASignalStorm) {
-  const char* seed_text = getenv("ANYKEY_STORM_SEED");
-  const unsigned seed = seed_text != nullptr ? static_cast<unsigned>(atol(seed_text)) : 20261208;
-  const auto [out, err] = RunShell([&] { return Storm(seed, 40, 150); }, 120);
-  EXPECT_EQ(err, "");
-  EXPECT_EQ(out, "6000 events\n");
 }
 
 }  // namespace

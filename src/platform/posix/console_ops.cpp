@@ -1,6 +1,6 @@
 // The plain operations: handles, writing, sleeping and ending the process.
-#include <unistd.h>
 #include <signal.h>
+#include <unistd.h>
 
 #include <errno.h>
 #include <time.h>
@@ -44,6 +44,9 @@ BOOL WriteFile(HANDLE file, const void* data, DWORD size, DWORD* written,
 }
 
 void Sleep(DWORD milliseconds) {
+  if (PauseWatchingKeyboard(milliseconds)) {
+    return;
+  }
   timespec left{static_cast<time_t>(milliseconds / 1000),
                 static_cast<long>(milliseconds % 1000) * 1000000L};
   while (nanosleep(&left, &left) != 0 && errno == EINTR) {

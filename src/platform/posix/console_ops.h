@@ -1,5 +1,5 @@
 // The Windows console operations on a POSIX terminal. A handle is a file
-// descriptor; the console is the process's controlling terminal.
+// descriptor; the console is the keyboard's terminal (see keyboard.h).
 #pragma once
 
 #include <stdint.h>
@@ -19,15 +19,15 @@ constexpr HANDLE INVALID_HANDLE_VALUE = -1;
 HANDLE GetStdHandle(DWORD which);
 // One write(2), never continued; a reader that has gone does not kill the process.
 BOOL WriteFile(HANDLE file, const void* data, DWORD size, DWORD* written, OVERLAPPED* overlapped);
-// Sleeps the whole interval, also when a signal interrupts it.
+// Sleeps the whole interval, also when a signal or a key interrupts it.
 void Sleep(DWORD milliseconds);
-// Watches the controlling terminal (also when stdin is redirected) without
+// Watches the keyboard's terminal (also when stdin is redirected) without
 // reading from it. In the foreground it puts the terminal into the wait
 // modes: no canonical input, no echo, signal characters still working. Always
-// 0 in the background and when the process has no controlling terminal.
+// 0 in the background and when the process has no terminal at all.
 int _kbhit();
-// Discards pending input when the handle is the controlling terminal; fails
-// without effect on anything else.
+// Discards pending input, with the rest of a burst still arriving, when the
+// handle is the keyboard's terminal; fails without effect on anything else.
 BOOL FlushConsoleInputBuffer(HANDLE input);
 // Puts the terminal's modes back as they were found, then ends the process.
 [[noreturn]] void ExitProcess(UINT code);
