@@ -1,6 +1,6 @@
 // The plain operations: handles, writing, sleeping and ending the process.
-#include <unistd.h>
 #include <signal.h>
+#include <unistd.h>
 
 #include <errno.h>
 #include <time.h>

@@ -20,9 +20,9 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
 #include <termios.h>
 #include <unistd.h>
-#include <signal.h>
 
 #include <errno.h>
 #include <stdlib.h>  // ptsname
