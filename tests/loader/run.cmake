@@ -25,7 +25,7 @@ file(COPY_FILE ${SLEEP_LOOP} ${share}/sleep_loop.exe)
 file(COPY_FILE ${GUEST_CHECKS} ${share}/guest_checks)
 file(CHMOD ${share}/guest_checks PERMISSIONS OWNER_READ OWNER_EXECUTE)
 message("loader.run: booting the machine in ${machine} (about two minutes)")
-loader_boot(${machine} ${share} 900 console SNAPSHOT)
+loader_boot(${machine} ${share} 900 SNAPSHOT)
 
 if(NOT EXISTS ${share}/verdicts.txt)
   message(FATAL_ERROR "the machine wrote no verdicts (its console is above)")
