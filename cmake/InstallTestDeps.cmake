@@ -1,6 +1,8 @@
 # Installs, on a Debian machine, what the tests need and the machine lacks:
 #   cmake -P cmake/InstallTestDeps.cmake
 # Uses sudo unless it runs as root. Does nothing when all is there.
+# With -DANYKEY_LOADER=ON, also what the loader workflow needs to build and
+# boot its emulated machine; nobody else needs those.
 set(packages
   g++ cmake make libgtest-dev     # the native build and its unit tests
   musl-tools                      # the static Linux executable
@@ -16,6 +18,11 @@ set(packages
   clang libclang-rt-14-dev        # the second compiler, with its sanitizers
   valgrind                        # counts heap allocations
   libunicorn-dev)                 # runs the Windows images' machine code
+if(ANYKEY_LOADER)
+  list(APPEND packages
+    qemu-system-x86                 # the emulated x86-64 machine
+    mmdebstrap debian-archive-keyring e2fsprogs)  # its Debian 13 root, as an ext4 image
+endif()
 
 set(missing "")
 foreach(package IN LISTS packages)

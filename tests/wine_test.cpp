@@ -25,7 +25,7 @@ TEST(WindowsConsole, BehavesUnderWine) {
   std::system(("WINEPREFIX='" + prefix + "' " WINESERVER " -k").c_str());
   ASSERT_NE(status, -1) << "the driver did not finish:\n" << session.screen;
   const std::string lines = ReadFile(verdicts);
-  EXPECT_EQ(std::count(lines.begin(), lines.end(), '\n'), 5) << lines;
+  EXPECT_EQ(std::count(lines.begin(), lines.end(), '\n'), 6) << lines;
   EXPECT_EQ(lines.find("FAIL"), std::string::npos) << lines;
 }
 
