@@ -153,7 +153,8 @@ def calls_per_wakeup(seconds):
         calls = [line for line in open(log.name).read().splitlines()
                  if re.match(r"\w+\(", line)]
     p.close()
-    pauses = [c for c in calls if re.match(r"(clock_)?nanosleep\(|poll\(.*, 10\)", c)]
+    pauses = [c for c in calls if re.match(
+        r"(clock_)?nanosleep\(|poll\(.*, 10\)|p?select6?\(.*tv_(usec=10000|nsec=10000000)\b", c)]
     return len(calls), len(pauses)
 
 
