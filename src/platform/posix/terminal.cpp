@@ -50,7 +50,8 @@ bool PauseWatchingKeyboard(DWORD milliseconds) {
   timeval left = interval;
   fd_set watch;
   FD_ZERO(&watch);
-  FD_SET(fd, &watch);
+  // Unsigned for the C libraries whose macro divides by a size_t.
+  FD_SET(static_cast<unsigned>(fd), &watch);
   quiet_pause = select(fd + 1, &watch, nullptr, nullptr, &left) == 0;
   if (!quiet_pause) {
     // Input, a hang-up or a signal came early: the rest of the pause is
