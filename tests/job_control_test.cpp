@@ -12,6 +12,7 @@
 
 #include "job_shell.h"
 #include "pty_session.h"
+#include "temp_file.h"
 
 namespace {
 

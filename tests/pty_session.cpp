@@ -1,7 +1,6 @@
 #include "pty_session.h"
 
 #include <fcntl.h>
-#include <gtest/gtest.h>
 #include <poll.h>
 #include <pty.h>
 #include <signal.h>
@@ -171,8 +170,4 @@ std::string ReadFile(const std::string& path) {
   std::ostringstream bytes;
   bytes << file.rdbuf();
   return bytes.str();
-}
-
-std::string Temp(int row, const char* suffix) {
-  return ::testing::TempDir() + "anykey-terminal-" + std::to_string(row) + suffix;
 }

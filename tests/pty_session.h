@@ -65,5 +65,3 @@ int Finish(PtySession& session, int seconds = 5);
 // non-canonical mode.
 std::string PendingInput(const PtySession& session);
 std::string ReadFile(const std::string& path);
-// A file of the test run's own for the given row.
-std::string Temp(int row, const char* suffix);

@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "pty_session.h"
+#include "temp_file.h"
 
 namespace {
 
