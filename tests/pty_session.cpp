@@ -15,8 +15,6 @@
 #include <sstream>
 #include <thread>
 
-namespace {
-
 void ReadScreen(PtySession& session) {
   char buffer[4096];
   pollfd ready{session.master, POLLIN, 0};
@@ -26,6 +24,8 @@ void ReadScreen(PtySession& session) {
     session.screen.append(buffer, static_cast<size_t>(n));
   }
 }
+
+namespace {
 
 [[noreturn]] void Exec(const Launch& launch, int master, int slave) {
   setsid();

@@ -53,6 +53,8 @@ bool SameModes(const termios& a, const termios& b);
 // Waits for the condition, five seconds unless told otherwise; false if it
 // never held.
 bool WaitFor(PtySession& session, const std::function<bool()>& condition, int seconds = 5);
+// Reads what the terminal has written so far onto the screen, without waiting.
+void ReadScreen(PtySession& session);
 // Reads the screen; nothing else does before Finish, so output the program
 // leaves unread stays in the terminal until then.
 bool WaitForScreen(PtySession& session, const std::string& text);

@@ -6,7 +6,6 @@
 // the terminal and the processor use while waiting. A verdict line is
 // "PASS name:" or "FAIL name: what went wrong".
 #include <dirent.h>
-#include <poll.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -28,17 +27,6 @@ const std::string Prompt("Press any key to end polling\r\n");
 const std::string Elf32 = std::string("\x7f") + "ELF\x01";
 std::string wine, dir;
 
-// Keeps the terminal's output moving, so that Wine never blocks on it.
-void Drain(PtySession& session) {
-  char buffer[4096];
-  pollfd ready{session.master, POLLIN, 0};
-  while (poll(&ready, 1, 0) > 0 && (ready.revents & POLLIN) != 0) {
-    const ssize_t n = read(session.master, buffer, sizeof buffer);
-    if (n <= 0) break;
-    session.screen.append(buffer, static_cast<size_t>(n));
-  }
-}
-
 // Whether the program has ended, leaving it to be waited for.
 bool Ended(const PtySession& session) {
   siginfo_t info{};
@@ -48,10 +36,12 @@ bool Ended(const PtySession& session) {
 
 // Its wait status, or -1 if it did not end in time (it is killed then).
 int End(PtySession& session, int seconds) {
+  // Reading the screen keeps the terminal's output moving, so that Wine
+  // never blocks on it.
   if (WaitFor(
           session,
           [&] {
-            Drain(session);
+            ReadScreen(session);
             return Ended(session);
           },
           seconds)) {
@@ -65,7 +55,7 @@ void Idle(PtySession& session, int seconds) {
   WaitFor(
       session,
       [&] {
-        Drain(session);
+        ReadScreen(session);
         return false;
       },
       seconds);
@@ -95,7 +85,7 @@ bool WaitForPrompt(PtySession& session, const std::string& exe, int seconds) {
   return WaitFor(
       session,
       [&] {
-        Drain(session);
+        ReadScreen(session);
         return ReadFile(dir + "/" + exe + ".stdout").size() >= Prompt.size() || Ended(session);
       },
       seconds);
