@@ -44,12 +44,9 @@ BOOL WriteFile(HANDLE file, const void* data, DWORD size, DWORD* written,
 }
 
 void Sleep(DWORD milliseconds) {
-  if (PauseWatchingKeyboard(milliseconds)) {
-    return;
-  }
-  timespec left{static_cast<time_t>(milliseconds / 1000),
-                static_cast<long>(milliseconds % 1000) * 1000000L};
-  while (nanosleep(&left, &left) != 0 && errno == EINTR) {
+  timespec left = PauseWatchingKeyboard(milliseconds);
+  while ((left.tv_sec != 0 || left.tv_nsec != 0) && nanosleep(&left, &left) != 0 &&
+         errno == EINTR) {
   }
 }
 

@@ -3,7 +3,6 @@
 // set and put back, is decided in modes.cpp.
 #include "platform/posix/terminal.h"
 
-#include <errno.h>
 #include <poll.h>
 #include <sys/select.h>
 #include <time.h>
@@ -37,35 +36,35 @@ Look LookAtKeyboard(int fd) {
 
 }  // namespace
 
-bool PauseWatchingKeyboard(DWORD milliseconds) {
-  if (!HoldsTerminal() || OpenKeyboard().fd >= FD_SETSIZE) {
-    return false;
+timespec PauseWatchingKeyboard(DWORD milliseconds) {
+  const timeval interval{static_cast<time_t>(milliseconds / 1000),
+                         static_cast<suseconds_t>(milliseconds % 1000) * 1000};
+  const timespec whole{interval.tv_sec, static_cast<long>(interval.tv_usec) * 1000L};
+  if (!HoldsTerminal()) {
+    return whole;
   }
   const int fd = OpenKeyboard().fd;
+  if (fd >= FD_SETSIZE) {
+    return whole;
+  }
   // select rather than poll: it can say how much of the time-out is left,
   // which spares reading the clock at every pause (that read alone cost
   // about a twentieth of a wake-up here).
-  const timeval interval{static_cast<time_t>(milliseconds / 1000),
-                         static_cast<suseconds_t>(milliseconds % 1000) * 1000};
   timeval left = interval;
   fd_set watch;
   FD_ZERO(&watch);
   // Unsigned for the C libraries whose macro divides by a size_t.
   FD_SET(static_cast<unsigned>(fd), &watch);
   quiet_pause = select(fd + 1, &watch, nullptr, nullptr, &left) == 0;
-  if (!quiet_pause) {
-    // Input, a hang-up or a signal came early: the rest of the pause is
-    // slept out, so that the check still follows a whole pause. Where the
-    // system does not report what was left, the whole interval again: a
-    // longer pause, never a shorter one.
-    if (left.tv_sec == interval.tv_sec && left.tv_usec == interval.tv_usec) {
-      left = interval;
-    }
-    timespec rest{left.tv_sec, static_cast<long>(left.tv_usec) * 1000L};
-    while (nanosleep(&rest, &rest) != 0 && errno == EINTR) {
-    }
+  if (quiet_pause) {
+    return timespec{};
   }
-  return true;
+  // Input, a hang-up or a signal came early. Where the system does not say
+  // what was left, the whole interval again: a longer pause, never a shorter.
+  if (left.tv_sec == interval.tv_sec && left.tv_usec == interval.tv_usec) {
+    return whole;
+  }
+  return timespec{left.tv_sec, static_cast<long>(left.tv_usec) * 1000L};
 }
 
 void LeaveTerminal() { EndOfRun(); }
