@@ -65,6 +65,8 @@ enum class Step {
   Second,           // a second copy as the foreground job
   ExpectWaitModes,  // the terminal still has wait modes (no echo)
   KeyEndsSecond,    // a key on the keyboard, and see the second copy exit 0
+  Paste,            // 500 bytes of a paste on the keyboard, in pieces 3 ms apart
+  ExitsZero,        // see the job exit 0, with nothing left pending
 };
 
 int RunJobSteps(const std::vector<Step>& steps) {
@@ -143,6 +145,21 @@ int RunJobSteps(const std::vector<Step>& steps) {
         if (status != -1) second = -1;
         if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) fail(i, "the key did not end it");
         break;
+      case Step::Paste:
+        for (int piece = 0; piece < 5; ++piece, usleep(3000)) {
+          if (write(BodyKeyboard,
+                    "echo pasted 0123456789 0123456789 0123456789 0123456789 0123456789 "
+                    "0123456789 0123456789 0123456789 0123456789\n",
+                    100) != 100)
+            fail(i, "no keyboard");
+        }
+        break;
+      case Step::ExitsZero:
+        status = AwaitJob(job, 0);
+        if (status != -1) job = -1;
+        if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) fail(i, "did not exit 0");
+        if (PendingOnTerminal() != "") fail(i, "input was left pending");
+        break;
       case Step::EndByTerm:
         kill(job, SIGTERM);
         kill(job, SIGCONT);
@@ -200,6 +217,10 @@ TEST(Terminal, LeavesOtherJobsModesAloneUnderJobControl) {
        {S::Orphaned, S::AwaitWaitModes, S::Handover, S::EndByTerm, S::ExpectBefore}},
       // A copy stopped and continued in the background leaves a second
       // copy's wait modes alone, though they equal its own.
+      // The discard goes on once the job is back in the foreground.
+      {"^Z and fg in the middle of a paste",
+       {S::Foreground, S::AwaitWaitModes, S::Paste, S::Stop, S::ExpectBefore, S::Paste, S::Fg,
+        S::Paste, S::ExitsZero, S::ExpectBefore}},
       {"a second copy while the first is in the background",
        {S::Foreground, S::AwaitWaitModes, S::Stop, S::Reclaim, S::ExpectBefore, S::Continue,
         S::Settle, S::ExpectBefore, S::Second, S::AwaitWaitModes, S::Settle, S::ExpectWaitModes,

@@ -79,3 +79,13 @@ void GiveTerminal(pid_t group, const termios& modes) {
   tcsetattr(0, TCSANOW, &modes);
   tcsetpgrp(0, group);
 }
+
+std::string PendingOnTerminal() {
+  tcsetpgrp(0, getpgrp());  // a read from the background fails
+  const termios modes = CurrentModes();
+  PtySession terminal;
+  terminal.slave = 0;
+  std::string pending = PendingInput(terminal);
+  tcsetattr(0, TCSANOW, &modes);
+  return pending;
+}

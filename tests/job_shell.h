@@ -7,6 +7,8 @@
 #include <sys/types.h>
 #include <termios.h>
 
+#include <string>
+
 // Ignores the job-control signals, as a shell does, and returns the modes
 // the terminal has now.
 termios BecomeShell();
@@ -19,6 +21,9 @@ int AwaitJob(pid_t job, int options);
 bool AwaitModes(const termios& modes);
 bool AwaitEcho(bool on);
 termios CurrentModes();
+// Takes the terminal back and reads the input left there for the next
+// reader; the modes stay as they were.
+std::string PendingOnTerminal();
 // The shell takes the terminal and puts its own raw modes there.
 termios TakeTerminal();
 void GiveTerminal(pid_t group, const termios& modes);

@@ -27,9 +27,9 @@ endif()
 # Each one checked against POSIX.1-2008; a new call is added here only after
 # the same check.
 set(posix
-  _exit cfgetispeed cfgetospeed clock_gettime close fcntl fstat getpgrp getsid
+  _exit cfgetispeed cfgetospeed clock_gettime close fcntl fstat getpgrp getpid getsid
   isatty memset nanosleep open poll ptsname raise read select sigaction
-  sigaddset sigdelset sigemptyset sigfillset sigprocmask tcflush tcgetattr
+  sigaddset sigdelset sigemptyset sigfillset sigismember sigprocmask tcflush tcgetattr
   tcgetpgrp tcgetsid tcsetattr write)
 # glibc's plumbing, which the program never calls itself.
 set(runtime

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <thread>
 
@@ -37,33 +38,55 @@ struct Case {
   Ctty ctty = Ctty::Controlling;
   int open_files = 0;          // RLIMIT_NOFILE, when not 0
   const char* wrap = nullptr;  // a shell command that runs the program as "$0"
+  bool early = false;          // typed 2 ms after the prompt shows, not once echo is off
+  bool new_erase = false;      // at Act, the other side sets VERASE, which must stay theirs
 };
 
-// Splits typed text into the pieces that are written apart.
+// Splits typed text into the pieces that are written apart; Act sends the
+// row's signal there instead of at the end (SIGSTOP: and SIGCONT once stopped).
 constexpr char Gap = '\xff';
+constexpr char Act = '\xfe';
 
-// Shell commands as a user pastes them, 1000 bytes; in pieces, six of them,
-// which arrive over more than a poll interval.
-std::string Paste(bool in_pieces) {
+// Shell commands as a user pastes them, 1000 bytes, in pieces that arrive
+// over more than a poll interval; Act after the given piece.
+std::string Paste(int pieces, int act_after = 0) {
   std::string text;
   for (int line = 100; text.size() < 1000; ++line)
     text += "echo pasted " + std::to_string(line) + "\n";
   text.resize(1000);
-  for (size_t at = 1000 / 6 * 5; in_pieces && at > 0; at -= 1000 / 6) text.insert(at, 1, Gap);
+  for (int piece = pieces - 1; piece > 0; --piece) {
+    text.insert(static_cast<size_t>(1000 / pieces * piece), 1, piece == act_after ? Act : Gap);
+  }
   return text;
 }
-const std::string PasteInPieces = Paste(true);
-const std::string Pasted = Paste(false);
+const std::string PasteInPieces = Paste(6);
+const std::string PasteWithSignal = Paste(10, 5);
+const std::string Pasted = Paste(1);
+
+// What the other side of the terminal sets meanwhile, as stty -F does.
+termios NewErase(termios modes) {
+  modes.c_cc[VERASE] = modes.c_cc[VERASE] == 8 ? 0x7f : 8;
+  return modes;
+}
 
 // Types the row's keys as the program waits: pieces apart, or a stream that
 // goes on until the program has ended (its status then, or -1).
 int TypeKeys(PtySession& session, const Case& row) {
   std::string piece;
   for (const char* key = row.typed;; ++key) {
-    if (*key == Gap || *key == '\0') {
+    if (*key == Gap || *key == Act || *key == '\0') {
       Type(session, piece);
       piece.clear();
       if (*key == '\0') break;
+      if (*key == Act && row.new_erase) {
+        const termios changed = NewErase(Modes(session));
+        tcsetattr(session.slave, TCSANOW, &changed);
+      } else if (*key == Act) {
+        kill(session.pid, row.sent);
+        if (row.sent == SIGSTOP && waitpid(session.pid, nullptr, WUNTRACED) == session.pid) {
+          kill(session.pid, SIGCONT);
+        }
+      }
       std::this_thread::sleep_for(std::chrono::milliseconds(row.gap_ms));
     } else {
       piece += *key;
@@ -102,14 +125,23 @@ void RunCase(const Case& row, int index) {
   std::ofstream(launch.in_path) << "from a file\n";
 
   PtySession session = Start(launch);
-  const termios before = Modes(session);
+  const termios before = row.new_erase ? NewErase(Modes(session)) : Modes(session);
   const size_t echoed = session.screen.size();
   int status = -1;
   if (*row.ahead == '\0') {
     // Not an ASSERT: Finish ends the program whatever happens.
-    EXPECT_TRUE(WaitForEcho(session, false)) << "the wait never turned echo off";
+    if (row.early) {
+      EXPECT_TRUE(row.out == Stdout::Terminal && WaitForScreen(session, PromptOnScreen));
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    } else {
+      EXPECT_TRUE(WaitForEcho(session, false)) << "the wait never turned echo off";
+      // The wait modes come before the prompt: the wait begins after it.
+      if (row.out == Stdout::Terminal) WaitForScreen(session, PromptOnScreen);
+      if (row.out == Stdout::File)
+        WaitFor(session, [&] { return ReadFile(launch.out_path) == Prompt; });
+    }
     status = TypeKeys(session, row);
-    if (row.sent != 0) kill(session.pid, row.sent);
+    if (row.sent != 0 && std::strchr(row.typed, Act) == nullptr) kill(session.pid, row.sent);
   }
   if (row.stream) {
     ASSERT_NE(status, -1) << "a stream of keys kept it waiting";
@@ -185,6 +217,22 @@ TEST(Terminal, BehavesInEveryCase) {
        false, nullptr, Pasted.c_str(), 3},
       {"a stream that never stops", Stdin::Terminal, Stdout::File, false, "", "x", 0, 0, 0, false,
        nullptr, nullptr, 0, true},
+      // A continue with no stop, or after a SIGSTOP that no handler saw and a
+      // shell that leaves the modes alone, in the middle of a discard.
+      {"SIGCONT during a paste's discard", Stdin::Terminal, Stdout::File, false, "",
+       PasteWithSignal.c_str(), SIGCONT, 0, 0, false, "", "", 3},
+      {"SIGSTOP and continue during a paste's discard", Stdin::Terminal, Stdout::File, false, "",
+       PasteWithSignal.c_str(), SIGSTOP, 0, 0, false, "", "", 3},
+      {"VERASE changed by the other side", Stdin::Terminal, Stdout::File, false, "", "\xfek", 0, 0,
+       0, false, "", "", 5, false, Ctty::Controlling, 0, nullptr, false, true},
+      {"a key right after the prompt", Stdin::Terminal, Stdout::Terminal, false, "", "k", 0, 0, 0,
+       false, PromptOnScreen.c_str(), "", 0, false, Ctty::Controlling, 0, nullptr, true},
+      {"Backspace right after the prompt", Stdin::Terminal, Stdout::Terminal, false, "", "\x7f", 0,
+       0, 0, false, PromptOnScreen.c_str(), "", 0, false, Ctty::Controlling, 0, nullptr, true},
+      {"bracketed paste, its start marker alone", Stdin::Terminal, Stdout::File, false, "",
+       "\x1b[200~\xff"
+       "echo pasted\n\xff\x1b[201~",
+       0, 0, 0, false, "", "", 15},
   };
   for (const Case& row : cases) {
     SCOPED_TRACE(row.name);

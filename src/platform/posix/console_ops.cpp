@@ -44,9 +44,12 @@ BOOL WriteFile(HANDLE file, const void* data, DWORD size, DWORD* written,
 }
 
 void Sleep(DWORD milliseconds) {
-  timespec left = PauseWatchingKeyboard(milliseconds);
-  while ((left.tv_sec != 0 || left.tv_nsec != 0) && nanosleep(&left, &left) != 0 &&
-         errno == EINTR) {
+  // A signal (input, a continue) cuts the pause short; what is left of it
+  // comes back from nanosleep in every C library, so the check still follows
+  // a whole pause.
+  timespec left{static_cast<time_t>(milliseconds / 1000),
+                static_cast<long>(milliseconds % 1000) * 1000000L};
+  while (nanosleep(&left, &left) != 0 && errno == EINTR) {
   }
 }
 

@@ -70,6 +70,7 @@ Keyboard FindKeyboard() {
     }
   }
   keyboard.fd = fd;
+  keyboard.own = opened;
   return keyboard;
 }
 

@@ -16,6 +16,9 @@ struct Keyboard {
   // The descriptor was opened into a standard slot that was closed and could
   // not be moved out of it: it is the program's own, not that handle.
   bool in_closed_slot = false;
+  // An open file description of the program's own, shared with nobody: its
+  // flags may be set.
+  bool own = false;
 };
 
 // The controlling terminal through /dev/tty; without that node, the standard

@@ -13,15 +13,20 @@ namespace anykey {
 
 // Found at the first call, when the signal handlers are installed too.
 const Keyboard& OpenKeyboard();
-// Whether the program's own wait modes hold: set by itself in the
-// foreground, with no sign since that anyone else had the terminal.
+// At start-up, before anything is written: in the foreground, the wait modes.
+void TakeKeyboard();
+// Whether the wait modes that the program set are on the terminal, as far as
+// the signals it has seen tell. Cheap; every write checks the evidence.
 bool HoldsTerminal();
-// In the foreground, reads the modes to put back and sets the wait modes;
-// true when they hold. Refused, and false, in the background.
-bool TakeTerminal();
-// The background check's way of giving the terminal back.
-void GiveBackTerminal();
-// The last way out: nothing sets the wait modes again.
+// The key check: 1 when a key waits (or the terminal has hung up, since no
+// key will come then). In the foreground it sets the wait modes where they
+// are not on the terminal; in the background it gives the terminal back.
+int CheckKeyboard();
+// The same for a discard that goes on: whether the program still holds the
+// terminal, or holds it again after a stop and a continue in the foreground.
+enum class Hold { Lost, Held, Again };
+Hold KeepTerminal();
+// The last way out: puts the modes back; nothing sets them again.
 void EndOfRun();
 // The main flow's own terminal calls run between these, with every signal
 // blocked but SIGTTOU.
@@ -30,12 +35,16 @@ void EndOwnCall(const sigset_t& before);
 
 // The handlers' side, each called with every signal blocked.
 
-// Puts back the saved modes if the wait modes are still the program's own.
+// Puts back the fields that the program changed and that still hold the
+// values it set, where the rules let it write.
 void PutBackModes();
 // A SIGTTOU now is the system refusing the program's own call.
 bool InOwnCall();
-// Stopped and continued: someone else may have had the terminal.
+// A stop, or a continue: someone else may have had the terminal.
+void MarkStopped();
 void MarkContinued();
+// Input came on the keyboard's terminal.
+void MarkInput();
 // An end by signal begins, or (when the signal's default turned out to be
 // "go on") is called off.
 void MarkEnding(bool ending);

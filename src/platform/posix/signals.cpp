@@ -4,6 +4,8 @@
 #include "platform/posix/signals.h"
 
 #include <errno.h>
+#include <fcntl.h>
+#include <unistd.h>
 
 #include "platform/posix/modes.h"
 
@@ -57,6 +59,7 @@ void StopBySignal(int signal_number) {
   const int saved_errno = errno;
   if (!InOwnCall()) {
     PutBackModes();
+    MarkStopped();
     // Stopped by the signal itself, so the shell reports the stop it sent.
     // Continued, or never stopped where the system drops stops for a process
     // group that no shell controls: either way the next check in the
@@ -72,6 +75,18 @@ void ContinueWaiting(int /*signal_number*/) {
   // put other modes there, or a second copy its own.
   MarkContinued();
 }
+
+#if defined(SIGIO) && defined(O_ASYNC) && defined(F_SETOWN)
+// The terminal's notice of input. Sent by a process instead, SIGIO ends the
+// run as its default would.
+void NoticeInput(int signal_number, siginfo_t* info, void* /*context*/) {
+  if (info != nullptr && (info->si_code == SI_USER || info->si_code == SI_QUEUE)) {
+    EndBySignal(signal_number);
+  } else {
+    MarkInput();
+  }
+}
+#endif
 
 bool IsStopSignal(int signal_number) {
   return signal_number == SIGTSTP || signal_number == SIGTTIN || signal_number == SIGTTOU;
@@ -109,6 +124,16 @@ void HandleSignals() {
       continue;
     }
     // No SA_RESTART for the stops: a call that SIGTTOU refuses returns.
+#if defined(SIGIO) && defined(O_ASYNC) && defined(F_SETOWN)
+    if (signal_number == SIGIO) {
+      struct sigaction action {};
+      action.sa_sigaction = NoticeInput;
+      sigfillset(&action.sa_mask);
+      action.sa_flags = SA_SIGINFO | SA_RESTART;
+      sigaction(SIGIO, &action, nullptr);
+      continue;
+    }
+#endif
     if (IsStopSignal(signal_number)) {
       Handle(signal_number, StopBySignal, 0);
     } else {
@@ -116,6 +141,25 @@ void HandleSignals() {
     }
   }
   Handle(SIGCONT, ContinueWaiting, SA_RESTART);
+}
+
+bool SignalInput(int fd) {
+#if defined(SIGIO) && defined(O_ASYNC) && defined(F_SETOWN)
+  struct sigaction current {};
+  sigset_t blocked;
+  sigemptyset(&blocked);
+  if (sigaction(SIGIO, nullptr, &current) != 0 || (current.sa_flags & SA_SIGINFO) == 0 ||
+      current.sa_sigaction != NoticeInput || sigprocmask(SIG_BLOCK, nullptr, &blocked) != 0 ||
+      sigismember(&blocked, SIGIO) == 1) {
+    return false;
+  }
+  const int flags = fcntl(fd, F_GETFL);
+  return flags != -1 && fcntl(fd, F_SETOWN, getpid()) == 0 &&
+         fcntl(fd, F_SETFL, flags | O_ASYNC) == 0;
+#else
+  static_cast<void>(fd);
+  return false;
+#endif
 }
 
 sigset_t BlockSignals(bool but_ttou) {
