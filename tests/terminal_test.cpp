@@ -223,6 +223,8 @@ TEST(Terminal, BehavesInEveryCase) {
        PasteWithSignal.c_str(), SIGCONT, 0, 0, false, "", "", 3},
       {"SIGSTOP and continue during a paste's discard", Stdin::Terminal, Stdout::File, false, "",
        PasteWithSignal.c_str(), SIGSTOP, 0, 0, false, "", "", 3},
+      {"a key after a signal cut a pause short", Stdin::Terminal, Stdout::File, false, "", "\xfek",
+       SIGCONT, 0, 0, false, "", "", 5},
       {"VERASE changed by the other side", Stdin::Terminal, Stdout::File, false, "", "\xfek", 0, 0,
        0, false, "", "", 5, false, Ctty::Controlling, 0, nullptr, false, true},
       {"a key right after the prompt", Stdin::Terminal, Stdout::Terminal, false, "", "k", 0, 0, 0,

@@ -210,6 +210,10 @@ int CheckKeyboard() {
     continued = 0;
     TakeTerminal();
   }
+  // Asked only for the foreground: the terminal has said nothing came.
+  if (input_signalled && !told && place == Place::Foreground && holding != 0) {
+    return 0;
+  }
   // A terminal that has hung up reads as a key, since no other will come.
   const Look look = LookAtKeyboard();
   return look == Look::HungUp || (look == Look::Key && (holding != 0 || place == Place::HungUp))
