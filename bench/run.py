@@ -10,6 +10,7 @@ import argparse, os, random, re, select, shutil, statistics, subprocess, sys, te
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 BUILD = os.path.join(ROOT, "build", "bench")
 ANYKEY = os.path.join(BUILD, "anykey")
+STATIC = os.path.join(BUILD, "static", "anykey")
 PEER = ["/bin/bash", "-c", 'read -rsn1 -p "Press any key to end polling"']
 PROMPT = b"Press any key to end polling"
 
@@ -208,11 +209,18 @@ def main():
         rows.append((figure, value, budget, "yes" if holds else "NO"))
 
     print(machine())
-    mine, peer = alternating([lambda: latency([ANYKEY]), lambda: latency(PEER)], args.runs)
+    # The static executable pauses with another C library's nanosleep: after
+    # a key it must sleep out only what is left of the pause, as the dynamic
+    # one does.
+    mine, static, peer = alternating(
+        [lambda: latency([ANYKEY]), lambda: latency([STATIC]), lambda: latency(PEER)], args.runs)
     m = (statistics.median(mine), percentile(mine, 90), max(mine))
+    s = (statistics.median(static), percentile(static, 90), max(static))
     b = (statistics.median(peer), percentile(peer, 90), max(peer))
     row("key to exit, median / p90 / max (ms)", "%.1f / %.1f / %.1f" % m,
         "<= peer's %.1f + 6 / %.1f + 11" % (b[0], b[1]), m[0] <= b[0] + 6 and m[1] <= b[1] + 11)
+    row("  static executable, same", "%.1f / %.1f / %.1f" % s,
+        "median within 1 of the above, <= peer's + 6", abs(s[0] - m[0]) <= 1 and s[0] <= b[0] + 6)
     row("  blocking peer (bash read), same", "%.1f / %.1f / %.1f" % b, "", True)
 
     # A few milliseconds of processor time over a round, and the cost of a
@@ -235,7 +243,7 @@ def main():
         "%.1f (loop %.1f)" % (statistics.median(c[0] for c in costs),
                               statistics.median(c[0] for c in loop_costs)), "", True)
     row("  ratio to the sleep loop, median (spread)",
-        "%.2f (%.2f-%.2f)" % (ratio, min(ratios), max(ratios)), "<= 1.2", ratio <= 1.2)
+        "%.2f (%.2f-%.2f)" % (ratio, min(ratios), max(ratios)), "<= 1.10", ratio <= 1.10)
     wakeups = max(c[1] for c in costs)
     row("wake-ups per second, most of any copy", "%.0f" % wakeups,
         "about 100, never more (loop: %.0f)" % max(c[1] for c in loop_costs), wakeups <= 105)
