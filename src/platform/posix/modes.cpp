@@ -198,7 +198,6 @@ int CheckKeyboard() {
     return input_signalled ? 0 : LookAtKeyboard() != Look::Nothing ? 1 : 0;
   }
   quiet_checks = 0;
-  input = 0;
   const Place place = WhereIsTheProgram();
   if (place == Place::Background) {
     // A background job has no keyboard, and leaves the terminal's modes to
@@ -214,7 +213,9 @@ int CheckKeyboard() {
   if (input_signalled && !told && place == Place::Foreground && holding != 0) {
     return 0;
   }
-  // A terminal that has hung up reads as a key, since no other will come.
+  // Cleared before the look, so that input after it is told again. A
+  // terminal that has hung up reads as a key, since no other will come.
+  input = 0;
   const Look look = LookAtKeyboard();
   return look == Look::HungUp || (look == Look::Key && (holding != 0 || place == Place::HungUp))
              ? 1
