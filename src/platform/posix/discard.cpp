@@ -80,7 +80,8 @@ bool DiscardInput(int fd, bool may_read) {
       clock_gettime(CLOCK_MONOTONIC, &start);
     }
     pollfd watch{fd, POLLIN, 0};
-    const int ready = poll(&watch, 1, static_cast<int>(left < PollInterval ? left : PollInterval));
+    const long interval = PollInterval;  // long is 32 bits on some machines: no sign change
+    const int ready = poll(&watch, 1, static_cast<int>(left < interval ? left : interval));
     if ((ready == 0 && !markers.open) || (ready > 0 && watch.revents != POLLIN)) {
       break;  // quiet, or hung up
     }
