@@ -114,7 +114,8 @@ bool DiscardInput(int fd, bool may_read) {
   for (long left = BurstLimitMs; left > 0 && HoldsTerminal();
        left = BurstLimitMs - MillisecondsSince(start)) {
     pollfd watch{fd, POLLIN, 0};
-    const int ready = poll(&watch, 1, static_cast<int>(left < PollInterval ? left : PollInterval));
+    const long interval = static_cast<long>(PollInterval);  // long is 32 bits on armhf
+    const int ready = poll(&watch, 1, static_cast<int>(left < interval ? left : interval));
     if (ready == 0 || (ready > 0 && watch.revents != POLLIN)) {
       break;  // quiet, or hung up
     }

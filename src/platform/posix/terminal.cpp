@@ -53,8 +53,10 @@ timespec PauseWatchingKeyboard(DWORD milliseconds) {
   timeval left = interval;
   fd_set watch;
   FD_ZERO(&watch);
-  // Unsigned for the C libraries whose macro divides by a size_t.
-  FD_SET(static_cast<unsigned>(fd), &watch);
+  // A type that widens without a sign change both to the size_t that musl's
+  // macro divides by and to the long of glibc's fortified bounds check; the
+  // descriptor is below FD_SETSIZE, so it fits.
+  FD_SET(static_cast<unsigned short>(fd), &watch);
   quiet_pause = select(fd + 1, &watch, nullptr, nullptr, &left) == 0;
   if (quiet_pause) {
     return timespec{};
