@@ -2,8 +2,9 @@
 # and the terminal suite built for it; the suite runs as the machine's init
 # and its output comes back on the serial console. Fails unless the suite
 # ended with status 0 having passed PASSED cases, on the expected processor.
-#   cmake -DARCH= -DCACHE_DIR= -DWORK_DIR= -DANYKEY_EXE= -DGUEST_SUITE= -DPASSED=
-#         -P run.cmake
+#   cmake -DARCH= -DCACHE_DIR= -DWORK_DIR= -DANYKEY_EXE= -DMACHINE= -DGUEST_SUITE=
+#         -DPASSED= -P run.cmake
+# MACHINE: the processor readelf must name for ANYKEY_EXE.
 cmake_minimum_required(VERSION 3.25)
 include(${CMAKE_CURRENT_LIST_DIR}/common.cmake)
 
@@ -15,6 +16,13 @@ endif()
 machines_dir(machine)
 if(NOT EXISTS ${machine}/ready)
   message(FATAL_ERROR "no kernel in ${machine}: machines.${ARCH}.fetch did not fetch one")
+endif()
+
+# Debian's arm64 kernel runs armhf programs too, so the suite alone would
+# not see the two ARM executables swapped.
+execute_process(COMMAND readelf -h ${ANYKEY_EXE} OUTPUT_VARIABLE header COMMAND_ERROR_IS_FATAL ANY)
+if(NOT header MATCHES "Machine: +${MACHINE}\n")
+  message(FATAL_ERROR "wrong machine: ${ANYKEY_EXE} is not for ${MACHINE}")
 endif()
 
 set(stage ${WORK_DIR}/initramfs)
