@@ -37,3 +37,14 @@ function(machines_dir out)
   string(SUBSTRING ${key} 0 16 key)
   set(${out} ${CACHE_DIR}/${ARCH}/${key} PARENT_SCOPE)
 endfunction()
+
+# The start of each step: "skipped:" with the reason, and the step ends,
+# where this machine cannot run it; otherwise MACHINE is its folder.
+macro(machines_step)
+  machines_host_lacks(lack)
+  if(lack)
+    message("skipped: ${lack}")
+    return()
+  endif()
+  machines_dir(machine)
+endmacro()

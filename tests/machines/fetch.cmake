@@ -6,12 +6,7 @@
 cmake_minimum_required(VERSION 3.25)
 include(${CMAKE_CURRENT_LIST_DIR}/common.cmake)
 
-machines_host_lacks(lack)
-if(lack)
-  message("skipped: ${lack}")
-  return()
-endif()
-machines_dir(machine)
+machines_step()
 if(EXISTS ${machine}/ready)
   file(READ ${machine}/ready what)
   message("machines.${ARCH}.fetch: reusing ${what} in ${machine}")

@@ -8,12 +8,7 @@
 cmake_minimum_required(VERSION 3.25)
 include(${CMAKE_CURRENT_LIST_DIR}/common.cmake)
 
-machines_host_lacks(lack)
-if(lack)
-  message("skipped: ${lack}")
-  return()
-endif()
-machines_dir(machine)
+machines_step()
 if(NOT EXISTS ${machine}/ready)
   message(FATAL_ERROR "no kernel in ${machine}: machines.${ARCH}.fetch did not fetch one")
 endif()
