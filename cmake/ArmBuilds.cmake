@@ -36,6 +36,7 @@ while(ANYKEY_ARM AND ANYKEY_ARM_TOOLCHAINS)
     INSTALL_COMMAND ""
     BUILD_BYPRODUCTS ${dir}/anykey ${dir}/static/anykey ${guest})
   set(ANYKEY_${name}_DIR ${dir})
+  set(ANYKEY_${name}_LIBC /usr/${prefix}/lib)
   list(APPEND ANYKEY_ARM_BUILDS ${name})
   list(APPEND ANYKEY_ARM_BUILDS_TARGETS anykey_${name})
 endwhile()
