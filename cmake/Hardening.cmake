@@ -5,7 +5,11 @@
 # what Debian 13's adds, so that is added here by hand: stack-clash probes,
 # and the architecture's control-flow protection.
 # PIE comes from the compiler's default for the dynamic builds; a static
-# executable is linked at a fixed address, so PIE does not apply to it.
+# executable is linked at a fixed address, so PIE does not apply to it (a
+# static PIE would need a start file that Debian's armhf and musl builds
+# lack, and hardening-check does not judge one). Immediate binding, likewise,
+# has nothing to bind in a static executable, and musl has no fortified
+# functions: there the flag changes nothing.
 set(ANYKEY_DEB_ARCH_x86_64 amd64)
 set(ANYKEY_DEB_ARCH_aarch64 arm64)
 set(ANYKEY_DEB_ARCH_arm armhf)
