@@ -7,9 +7,9 @@
 # PIE comes from the compiler's default for the dynamic builds; a static
 # executable is linked at a fixed address, so PIE does not apply to it (a
 # static PIE needs a start file that Debian's armhf C library lacks, and
-# hardening-check takes one for a shared library and does not judge it). Immediate binding, likewise,
-# has nothing to bind in a static executable, and musl has no fortified
-# functions: there the flag changes nothing.
+# hardening-check takes one for a shared library and does not judge it).
+# Immediate binding, likewise, has nothing to bind in a static executable,
+# and musl has no fortified functions: there the flag changes nothing.
 set(ANYKEY_DEB_ARCH_x86_64 amd64)
 set(ANYKEY_DEB_ARCH_aarch64 arm64)
 set(ANYKEY_DEB_ARCH_arm armhf)
