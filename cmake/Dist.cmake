@@ -1,11 +1,13 @@
-# Makes the release files in DIST_DIR: the .deb, a .zip for each Windows
-# image, a .tar.gz with the static Linux executable, the source archive of
-# the committed tree, and SHA256SUMS over them.
+# Makes the release files in DIST_DIR: a .deb and a .tar.gz with the static
+# executable for each Linux architecture (x86-64, and the ARM builds in
+# BUILD_DIR/<name>), a .zip for each Windows image, the source archive of the
+# committed tree, and SHA256SUMS over them. Each .deb must be lintian-clean,
+# informational tags included.
 # The same commit gives the same bytes in any folder at any time: file times
 # are SOURCE_DATE_EPOCH (the commit's date unless set), names sorted, owner
 # root, permissions 644 or 755.
 # cmake -DSOURCE_DIR= -DBUILD_DIR= -DDIST_DIR= -DVERSION= -DWIN32_EXE= -DWIN64_EXE= -DSTATIC_EXE=
-#   -P Dist.cmake
+#   -DARM_BUILDS=aarch64,armhf -P Dist.cmake
 cmake_minimum_required(VERSION 3.25)
 
 function(run)
@@ -35,6 +37,11 @@ endforeach()
 if(NOT STATIC_EXE OR NOT EXISTS "${STATIC_EXE}")
   message(FATAL_ERROR "no static executable: the release needs it (musl-gcc, Debian's musl-tools)")
 endif()
+string(REPLACE "," ";" arm_builds "${ARM_BUILDS}")
+if(NOT arm_builds STREQUAL "aarch64;armhf")
+  message(FATAL_ERROR "the release needs the aarch64 and armhf builds (the cross compilers "
+    "g++-aarch64-linux-gnu and g++-arm-linux-gnueabihf), not '${ARM_BUILDS}'")
+endif()
 
 file(REMOVE_RECURSE ${DIST_DIR})
 set(stage ${DIST_DIR}/.stage)
@@ -46,15 +53,52 @@ function(normalise dir)
   run(find ${dir} -exec touch -h -d @${epoch} {} +)
 endfunction()
 
-# The .deb: CPack's package, rebuilt from its own tree by dpkg-deb, which
-# sorts the names, owns them by root and dates the archive members by
-# SOURCE_DATE_EPOCH.
-run(cpack -G DEB --config ${BUILD_DIR}/CPackConfig.cmake -B ${stage}/cpack)
-file(GLOB deb ${stage}/cpack/*.deb)
-get_filename_component(deb_name ${deb} NAME)
-run(dpkg-deb -R ${deb} ${stage}/deb)
-normalise(${stage}/deb)
-run(dpkg-deb --root-owner-group -Zxz --build ${stage}/deb ${DIST_DIR}/${deb_name})
+# A .deb: CPack's package from the build in DIR, rebuilt from its own tree by
+# dpkg-deb, which sorts the names, owns them by root and dates the archive
+# members by SOURCE_DATE_EPOCH; then lintian, which must have nothing to say.
+execute_process(COMMAND id -u OUTPUT_VARIABLE uid OUTPUT_STRIP_TRAILING_WHITESPACE)
+set(lintian_root "")
+if(uid STREQUAL "0")
+  set(lintian_root --allow-root)
+endif()
+function(deb name dir)
+  run(cpack -G DEB --config ${dir}/CPackConfig.cmake -B ${stage}/cpack-${name})
+  file(GLOB deb ${stage}/cpack-${name}/*.deb)
+  get_filename_component(deb_name ${deb} NAME)
+  run(dpkg-deb -R ${deb} ${stage}/deb-${name})
+  normalise(${stage}/deb-${name})
+  run(dpkg-deb --root-owner-group -Zxz --build ${stage}/deb-${name} ${DIST_DIR}/${deb_name})
+  execute_process(COMMAND lintian -I ${lintian_root} --fail-on error,warning,info
+      ${DIST_DIR}/${deb_name}
+    RESULT_VARIABLE status OUTPUT_VARIABLE said ERROR_VARIABLE said)
+  if(NOT status EQUAL 0 OR NOT said STREQUAL "")
+    message(FATAL_ERROR "lintian on ${deb_name}: ${status}\n${said}")
+  endif()
+endfunction()
+
+# A static executable for any Linux, with its manual page and the README, in
+# a .tar.gz that keeps the executable bit: GNU tar in a fixed order, owned by
+# root, every time the epoch; gzip -n leaves out its own name and time.
+function(static_tar name exe)
+  file(MAKE_DIRECTORY ${stage}/static-${name})
+  file(COPY ${SOURCE_DIR}/doc/anykey.1 ${SOURCE_DIR}/README.md DESTINATION ${stage}/static-${name})
+  file(COPY_FILE ${exe} ${stage}/static-${name}/anykey)
+  normalise(${stage}/static-${name})
+  execute_process(
+    COMMAND tar --format=gnu --sort=name --owner=0 --group=0 --numeric-owner
+      --mtime=@${epoch} -cf - anykey anykey.1 README.md
+    COMMAND gzip -9n
+    WORKING_DIRECTORY ${stage}/static-${name}
+    OUTPUT_FILE ${DIST_DIR}/anykey-${VERSION}-linux-${name}-static.tar.gz
+    COMMAND_ERROR_IS_FATAL ANY)
+endfunction()
+
+deb(x86_64 ${BUILD_DIR})
+static_tar(x86_64 ${STATIC_EXE})
+foreach(name IN LISTS arm_builds)
+  deb(${name} ${BUILD_DIR}/${name})
+  static_tar(${name} ${BUILD_DIR}/${name}/static/anykey)
+endforeach()
 
 # The .zip files: the image and the README, in that order, without the extra
 # fields that hold owners and local times.
@@ -66,20 +110,6 @@ foreach(build win32 win64)
   execute_process(COMMAND zip -X -D -q ${DIST_DIR}/anykey-${VERSION}-${build}.zip anykey.exe README.md
     WORKING_DIRECTORY ${stage}/${build} COMMAND_ERROR_IS_FATAL ANY)
 endforeach()
-
-# The static executable for any Linux, with its manual page and the README,
-# in a .tar.gz that keeps the executable bit: GNU tar in a fixed order, owned
-# by root, every time the epoch; gzip -n leaves out its own name and time.
-file(MAKE_DIRECTORY ${stage}/static)
-file(COPY ${SOURCE_DIR}/doc/anykey.1 ${SOURCE_DIR}/README.md DESTINATION ${stage}/static)
-file(COPY_FILE ${STATIC_EXE} ${stage}/static/anykey)
-normalise(${stage}/static)
-execute_process(
-  COMMAND tar --format=gnu --sort=name --owner=0 --group=0 --numeric-owner
-    --mtime=@${epoch} -cf - anykey anykey.1 README.md
-  COMMAND gzip -9n
-  WORKING_DIRECTORY ${stage}/static
-  OUTPUT_FILE ${DIST_DIR}/anykey-${VERSION}-linux-x86_64-static.tar.gz COMMAND_ERROR_IS_FATAL ANY)
 
 # The source archive: git writes the committed tree in a fixed order with the
 # commit's time and no owner; gzip -n leaves out its own name and time.

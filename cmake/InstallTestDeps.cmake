@@ -2,7 +2,8 @@
 #   cmake -P cmake/InstallTestDeps.cmake
 # Uses sudo unless it runs as root. Does nothing when all is there.
 # With -DANYKEY_LOADER=ON, also what the loader workflow needs to build and
-# boot its emulated machine; nobody else needs those.
+# boot its emulated machine; nobody else needs those. Likewise
+# -DANYKEY_ARM_MACHINES=ON for the arm workflow.
 set(packages
   g++ cmake make libgtest-dev     # the native build and its unit tests
   musl-tools                      # the static Linux executable
@@ -18,10 +19,31 @@ set(packages
   clang libclang-rt-14-dev        # the second compiler, with its sanitizers
   valgrind                        # counts heap allocations
   libunicorn-dev)                 # runs the Windows images' machine code
+# The ARM Linux files; with -DANYKEY_ARM_MACHINES=ON, what boots their kernels.
+list(APPEND packages
+  g++-aarch64-linux-gnu g++-arm-linux-gnueabihf)  # the arm64 and armhf builds
+if(ANYKEY_ARM_MACHINES)
+  list(APPEND packages qemu-system-arm cpio)     # the emulated machines, their initramfs
+endif()
 if(ANYKEY_LOADER)
   list(APPEND packages
     qemu-system-x86                 # the emulated x86-64 machine
     mmdebstrap debian-archive-keyring e2fsprogs)  # its Debian 13 root, as an ext4 image
+endif()
+
+# hardening-check, from devscripts, whose many recommendations the tests do
+# not need: installed on its own, without them.
+if(NOT EXISTS /usr/bin/hardening-check)
+  execute_process(COMMAND id -u OUTPUT_VARIABLE uid OUTPUT_STRIP_TRAILING_WHITESPACE)
+  set(sudo "")
+  if(NOT uid STREQUAL "0")
+    set(sudo sudo)
+  endif()
+  message(STATUS "Installing: devscripts")
+  execute_process(COMMAND ${sudo} apt-get update -q COMMAND_ERROR_IS_FATAL ANY)
+  execute_process(COMMAND ${sudo} env DEBIAN_FRONTEND=noninteractive
+      apt-get install -y -q --no-install-recommends devscripts
+    COMMAND_ERROR_IS_FATAL ANY)
 endif()
 
 set(missing "")

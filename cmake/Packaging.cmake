@@ -36,6 +36,13 @@ else()
   set(CPACK_DEBIAN_PACKAGE_SECTION utils)
   set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+  if(CMAKE_CROSSCOMPILING)
+    # dpkg-shlibdeps knows the libraries of this machine's architecture only.
+    set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE ${ANYKEY_DEB_ARCH})
+    set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS OFF)
+    set(CPACK_ANYKEY_BINARY ${PROJECT_BINARY_DIR}/anykey)
+    set(CPACK_PROJECT_CONFIG_FILE ${PROJECT_SOURCE_DIR}/cmake/CrossDepends.cmake)
+  endif()
   set(CPACK_PACKAGE_DESCRIPTION "anykey writes \"Press any key to end polling\", waits until a key is pressed
 on the controlling terminal, discards what was typed and ends with status 0.
 It keeps a window open at the end of a script until someone has read it.")
