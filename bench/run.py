@@ -193,10 +193,12 @@ def stripped_size(path, strip="strip"):
 
 def main():
     parser = argparse.ArgumentParser()
-    # 200: the median of a key that lands anywhere in a 10 ms pause moves by
-    # about 0.35 ms from run to run, and the two builds are held within 1 ms.
-    parser.add_argument("--runs", type=int, default=200, help="latency runs of each, interleaved")
-    parser.add_argument("--rounds", type=int, default=7, help="processor-time rounds")
+    # 400: the median of a key that lands anywhere in a 10 ms pause moves by
+    # about 0.25 ms from run to run, and the two builds are held within 1 ms.
+    parser.add_argument("--runs", type=int, default=400, help="latency runs of each, interleaved")
+    # 11: single rounds on a shared machine range from 0.7 to 1.5 times the
+    # loop; the median of 7 still moved by 0.1 from run to run.
+    parser.add_argument("--rounds", type=int, default=11, help="processor-time rounds")
     parser.add_argument("--seconds", type=float, default=3, help="length of one round")
     parser.add_argument("--copies", type=int, default=8, help="copies of each program in a round")
     parser.add_argument("--no-build", action="store_true")
