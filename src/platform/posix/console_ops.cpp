@@ -29,11 +29,11 @@ BOOL WriteFile(HANDLE file, const void* data, DWORD size, DWORD* written,
   // write, as on Windows, instead of killing the process before the wait.
   // The signals are ignored for the write alone, so what their disposition
   // was at start still decides how they are handled during the wait.
-  struct sigaction ignore {};
+  struct sigaction ignore = {};
   ignore.sa_handler = SIG_IGN;
   sigemptyset(&ignore.sa_mask);
-  struct sigaction pipe_before {};
-  struct sigaction size_before {};
+  struct sigaction pipe_before = {};
+  struct sigaction size_before = {};
   sigaction(SIGPIPE, &ignore, &pipe_before);
   sigaction(SIGXFSZ, &ignore, &size_before);
   const ssize_t count = write(file, data, size);

@@ -17,9 +17,14 @@ namespace {
 
 constexpr long BurstLimitMs = 1000;
 
-long MillisecondsSince(const timespec& start) {
+timespec Now() {
   timespec now{};
-  clock_gettime(CLOCK_MONOTONIC, &now);
+  static_cast<void>(clock_gettime(CLOCK_MONOTONIC, &now));
+  return now;
+}
+
+long MillisecondsSince(const timespec& start) {
+  const timespec now = Now();
   return (now.tv_sec - start.tv_sec) * 1000L + (now.tv_nsec - start.tv_nsec) / 1000000L;
 }
 
@@ -68,8 +73,7 @@ bool DiscardInput(int fd, bool may_read) {
   const bool flushed = Flush(fd);
   // Until a whole poll interval passes without input, outside a bracketed
   // paste. Back in the foreground after a stop, the limit starts again.
-  timespec start{};
-  clock_gettime(CLOCK_MONOTONIC, &start);
+  timespec start = Now();
   for (long left = BurstLimitMs; going && left > 0;
        left = BurstLimitMs - MillisecondsSince(start)) {
     const Hold hold = KeepTerminal();
@@ -77,7 +81,7 @@ bool DiscardInput(int fd, bool may_read) {
       break;
     }
     if (hold == Hold::Again) {
-      clock_gettime(CLOCK_MONOTONIC, &start);
+      start = Now();
     }
     pollfd watch{fd, POLLIN, 0};
     const long interval = PollInterval;  // long is 32 bits on some machines: no sign change

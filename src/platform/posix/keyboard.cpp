@@ -82,8 +82,8 @@ bool IsTheConsole(int handle, const Keyboard& keyboard) {
   if (keyboard.kind == KeyboardKind::Controlling) {
     return Controls(handle);
   }
-  struct stat of_handle {};
-  struct stat of_keyboard {};
+  struct stat of_handle = {};
+  struct stat of_keyboard = {};
   return fstat(handle, &of_handle) == 0 && fstat(keyboard.fd, &of_keyboard) == 0 &&
          of_handle.st_rdev == of_keyboard.st_rdev;
 }

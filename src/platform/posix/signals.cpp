@@ -27,7 +27,7 @@ void SetSignalBlocked(int signal_number, bool blocked) {
 }
 
 void Handle(int signal_number, void (*handler)(int), int flags) {
-  struct sigaction action {};
+  struct sigaction action = {};
   action.sa_handler = handler;
   sigfillset(&action.sa_mask);
   action.sa_flags = flags;
@@ -118,7 +118,7 @@ bool KeepsItsDisposition(int signal_number) {
 // started it (nohup, a shell without job control) meant it so.
 void HandleSignals() {
   for (int signal_number = 1; signal_number < SignalLimit; ++signal_number) {
-    struct sigaction current {};
+    struct sigaction current = {};
     if (KeepsItsDisposition(signal_number) || sigaction(signal_number, nullptr, &current) != 0 ||
         current.sa_handler == SIG_IGN) {
       continue;
@@ -126,7 +126,7 @@ void HandleSignals() {
     // No SA_RESTART for the stops: a call that SIGTTOU refuses returns.
 #if defined(SIGIO) && defined(O_ASYNC) && defined(F_SETOWN)
     if (signal_number == SIGIO) {
-      struct sigaction action {};
+      struct sigaction action = {};
       action.sa_sigaction = NoticeInput;
       sigfillset(&action.sa_mask);
       action.sa_flags = SA_SIGINFO | SA_RESTART;
@@ -145,7 +145,7 @@ void HandleSignals() {
 
 bool SignalInput(int fd) {
 #if defined(SIGIO) && defined(O_ASYNC) && defined(F_SETOWN)
-  struct sigaction current {};
+  struct sigaction current = {};
   sigset_t blocked;
   sigemptyset(&blocked);
   if (sigaction(SIGIO, nullptr, &current) != 0 || (current.sa_flags & SA_SIGINFO) == 0 ||
