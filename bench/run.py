@@ -190,6 +190,11 @@ def stripped_size(path, strip="strip"):
         return os.path.getsize(out)
 
 
+def progress(what):
+    """What is being measured now, on stderr: a run takes about a minute."""
+    print("measuring " + what + " ...", file=sys.stderr, flush=True)
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--runs", type=int, default=100, help="latency runs of each, interleaved")
@@ -199,6 +204,7 @@ def main():
     parser.add_argument("--no-build", action="store_true")
     args = parser.parse_args()
     if not args.no_build:
+        progress("nothing yet: building the bench preset")
         for step in (["cmake", "--preset", "bench"], ["cmake", "--build", "--preset", "bench"]):
             subprocess.run(step, cwd=ROOT, check=True, stdout=subprocess.DEVNULL)
 
@@ -207,7 +213,8 @@ def main():
     def row(figure, value, budget, holds):
         rows.append((figure, value, budget, "yes" if holds else "NO"))
 
-    print(machine())
+    print(machine(), flush=True)
+    progress("key to exit, %d runs each" % args.runs)
     mine, peer = alternating([lambda: latency([ANYKEY]), lambda: latency(PEER)], args.runs)
     m = (statistics.median(mine), percentile(mine, 90), max(mine))
     b = (statistics.median(peer), percentile(peer, 90), max(peer))
@@ -219,6 +226,7 @@ def main():
     # wake-up on a shared virtual machine varies from moment to moment: the
     # copies of both wait through the same window, which side starts first
     # alternates, and the verdict is the median of the per-round ratios.
+    progress("processor time, %d rounds of %g s" % (args.rounds, args.seconds))
     loop_argv = [os.path.join(BUILD, "sleep_loop")]
     costs, loop_costs, ratios = [], [], []
     for turn in range(args.rounds):
@@ -239,6 +247,7 @@ def main():
     wakeups = max(c[1] for c in costs)
     row("wake-ups per second, most of any copy", "%.0f" % wakeups,
         "about 100, never more (loop: %.0f)" % max(c[1] for c in loop_costs), wakeups <= 105)
+    progress("system calls per wake-up, under strace")
     counted = calls_per_wakeup(args.seconds)
     if counted is None:
         row("system calls per wake-up", "? (strace not found)", "<= 1.15", False)
@@ -249,6 +258,7 @@ def main():
     hwm = max(c[2] for c in costs)
     _, _, peer_hwm = waiting_cost(PEER, 1)
 
+    progress("time to the prompt, heap and sizes")
     # One start of each in turn, as for the latency: a busy spell falls on both.
     prompt, printf = alternating(
         [lambda: time_to_prompt([ANYKEY], 1)[0],

@@ -17,6 +17,7 @@ set(packages
   clang-format clang-tidy         # style and static checks
   clang                           # the second compiler (its sanitizers: below)
   valgrind                        # counts heap allocations
+  strace                          # the benchmark's and the static executable's system calls
   libunicorn-dev)                 # runs the Windows images' machine code
 if(ANYKEY_LOADER)
   list(APPEND packages
