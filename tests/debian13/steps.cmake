@@ -32,7 +32,10 @@ set(archives ${CACHE_DIR}/archives)  # the packages, downloaded once
 function(in_root command)
   cmake_parse_arguments(PARSE_ARGV 1 arg "KEY" "" "")
   file(WRITE ${root}/root/step.sh "cd /root/anykey && ${command}\n")
-  file(WRITE ${WORK_DIR}/enter.sh "mount --rbind /dev ${root}/dev
+  # The root is made a mount point of its own, as a machine's / is: the
+  # terminal suite's bare-root case needs to make / private.
+  file(WRITE ${WORK_DIR}/enter.sh "mount --rbind ${root} ${root}
+mount --rbind /dev ${root}/dev
 mount --bind ${archives} ${root}/var/cache/apt/archives
 exec chroot ${root} /usr/bin/env -i HOME=/root TERM=xterm \
   PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin /bin/sh -e /root/step.sh
