@@ -256,7 +256,7 @@ TEST(Terminal, AllocatesNoHeapMemory) {
   const std::string log = Temp(-3, ".heap");
   launch.argv = {VALGRIND, "--tool=memcheck", "--log-file=" + log, ANYKEY_BINARY};
   if (by_calls)
-    launch.argv = {STRACE, "-f", "-qq", "-e", "trace=%memory", "-o", log, ANYKEY_BINARY};
+    launch.argv = {STRACE, "-fqq", "--trace=%memory", "--signal=none", "-o", log, ANYKEY_BINARY};
   launch.env = {"PATH=/usr/bin:/bin"};
   launch.out_path = Temp(-3, ".out");
   launch.err_path = Temp(-3, ".err");
