@@ -191,7 +191,7 @@ def stripped_size(path, strip="strip"):
 
 
 def progress(what):
-    """What is being measured now, on stderr: a run takes about a minute."""
+    """What is being measured now, on stderr: a run is long, and quiet otherwise."""
     print("measuring " + what + " ...", file=sys.stderr, flush=True)
 
 
