@@ -191,6 +191,11 @@ def stripped_size(path, strip="strip"):
         return os.path.getsize(out)
 
 
+def progress(what):
+    """What is being measured now, on stderr: a run is long, and quiet otherwise."""
+    print("measuring " + what + " ...", file=sys.stderr, flush=True)
+
+
 def main():
     parser = argparse.ArgumentParser()
     # 400: the median of a key that lands anywhere in a 10 ms pause moves by
@@ -204,6 +209,7 @@ def main():
     parser.add_argument("--no-build", action="store_true")
     args = parser.parse_args()
     if not args.no_build:
+        progress("nothing yet: building the bench preset")
         for step in (["cmake", "--preset", "bench"], ["cmake", "--build", "--preset", "bench"]):
             subprocess.run(step, cwd=ROOT, check=True, stdout=subprocess.DEVNULL)
 
@@ -212,7 +218,8 @@ def main():
     def row(figure, value, budget, holds):
         rows.append((figure, value, budget, "yes" if holds else "NO"))
 
-    print(machine())
+    print(machine(), flush=True)
+    progress("key to exit, %d runs of each" % args.runs)
     # The static executable pauses with another C library's nanosleep: after
     # a key it must sleep out only what is left of the pause, as the dynamic
     # one does.
@@ -231,6 +238,7 @@ def main():
     # wake-up on a shared virtual machine varies from moment to moment: the
     # copies of both wait through the same window, which side starts first
     # alternates, and the verdict is the median of the per-round ratios.
+    progress("processor time, %d rounds of %g s" % (args.rounds, args.seconds))
     loop_argv = [os.path.join(BUILD, "sleep_loop")]
     costs, loop_costs, ratios = [], [], []
     for turn in range(args.rounds):
@@ -251,6 +259,7 @@ def main():
     wakeups = max(c[1] for c in costs)
     row("wake-ups per second, most of any copy", "%.0f" % wakeups,
         "about 100, never more (loop: %.0f)" % max(c[1] for c in loop_costs), wakeups <= 105)
+    progress("system calls per wake-up, under strace")
     counted = calls_per_wakeup(args.seconds)
     if counted is None:
         row("system calls per wake-up", "? (strace not found)", "<= 1.15", False)
@@ -261,6 +270,7 @@ def main():
     hwm = max(c[2] for c in costs)
     _, _, peer_hwm = waiting_cost(PEER, 1)
 
+    progress("time to the prompt, heap and sizes")
     # One start of each in turn, as for the latency: a busy spell falls on both.
     prompt, printf = alternating(
         [lambda: time_to_prompt([ANYKEY], 1)[0],

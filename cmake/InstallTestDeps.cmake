@@ -16,8 +16,9 @@ set(packages
   git zip                         # the release: source archive, Windows archives
   groff-base mandoc               # the manual page
   clang-format clang-tidy         # style and static checks
-  clang libclang-rt-14-dev        # the second compiler, with its sanitizers
+  clang                           # the second compiler (its sanitizers: below)
   valgrind                        # counts heap allocations
+  strace                          # the benchmark's and the static executable's system calls
   libunicorn-dev)                 # runs the Windows images' machine code
 # The ARM Linux files; with -DANYKEY_ARM_MACHINES=ON, what boots their kernels.
 list(APPEND packages
@@ -46,27 +47,45 @@ if(NOT EXISTS /usr/bin/hardening-check)
     COMMAND_ERROR_IS_FATAL ANY)
 endif()
 
-set(missing "")
-foreach(package IN LISTS packages)
-  execute_process(COMMAND dpkg-query -W -f=\${Status} ${package}
-    OUTPUT_VARIABLE status ERROR_QUIET)
-  if(NOT status MATCHES "install ok installed")
-    list(APPEND missing ${package})
-  endif()
-endforeach()
-if(NOT missing)
-  message(STATUS "All test dependencies are installed.")
-  return()
-endif()
-
 execute_process(COMMAND id -u OUTPUT_VARIABLE uid OUTPUT_STRIP_TRAILING_WHITESPACE)
 set(as_root "")
 if(NOT uid STREQUAL "0")
   set(as_root sudo)
 endif()
-message(STATUS "Installing: ${missing}")
-execute_process(COMMAND ${as_root} apt-get update -q COMMAND_ERROR_IS_FATAL ANY)
-# Inside sudo, which drops the caller's environment.
-execute_process(
-  COMMAND ${as_root} env DEBIAN_FRONTEND=noninteractive apt-get install -y -q ${missing}
-  COMMAND_ERROR_IS_FATAL ANY)
+set(updated OFF)
+
+# Installs those of the given packages that are not installed yet.
+function(install_missing)
+  set(missing "")
+  foreach(package IN LISTS ARGN)
+    execute_process(COMMAND dpkg-query -W -f=\${Status} ${package}
+      OUTPUT_VARIABLE status ERROR_QUIET)
+    if(NOT status MATCHES "install ok installed")
+      list(APPEND missing ${package})
+    endif()
+  endforeach()
+  if(NOT missing)
+    return()
+  endif()
+  message(STATUS "Installing: ${missing}")
+  if(NOT updated)
+    execute_process(COMMAND ${as_root} apt-get update -q COMMAND_ERROR_IS_FATAL ANY)
+    set(updated ON PARENT_SCOPE)
+  endif()
+  # Inside sudo, which drops the caller's environment.
+  execute_process(
+    COMMAND ${as_root} env DEBIAN_FRONTEND=noninteractive apt-get install -y -q ${missing}
+    COMMAND_ERROR_IS_FATAL ANY)
+endfunction()
+
+install_missing(${packages})
+# clang's sanitizer runtime is packaged per clang version (libclang-rt-14-dev
+# on Debian 12, -19- on Debian 13): the one of the clang the distribution
+# made its default, which the clang package names.
+execute_process(COMMAND dpkg-query -W -f=\${Depends} clang
+  OUTPUT_VARIABLE depends COMMAND_ERROR_IS_FATAL ANY)
+if(NOT depends MATCHES "(^|, )clang-([0-9]+)( |,|$)")
+  message(FATAL_ERROR "the clang package names no versioned clang: ${depends}")
+endif()
+install_missing(libclang-rt-${CMAKE_MATCH_2}-dev)
+message(STATUS "All test dependencies are installed.")

@@ -30,7 +30,7 @@ while(ANYKEY_WINDOWS AND ANYKEY_WINDOWS_TOOLCHAINS)
       COMMAND ${CMAKE_COMMAND} --build <BINARY_DIR> --target package
     INSTALL_COMMAND ""
     BUILD_BYPRODUCTS ${dir}/anykey.exe ${dir}/anykey.map ${dir}/console_driver.exe
-      ${dir}/sleep_loop.exe)
+      ${dir}/sleep_loop.exe ${dir}/spin_loop.exe)
   set(ANYKEY_${name}_EXE ${dir}/anykey.exe)
   set(ANYKEY_${name}_OBJDUMP ${prefix}-objdump)
   set(ANYKEY_${name}_DIR ${dir})

@@ -130,8 +130,8 @@ bool WaitForScreen(PtySession& session, const std::string& text) {
 }
 
 bool WaitForEcho(PtySession& session, bool on, int seconds) {
-  return WaitFor(
-      session, [&] { return ((Modes(session).c_lflag & ECHO) != 0) == on; }, seconds);
+  const auto echoes = [&] { return ((Modes(session).c_lflag & ECHO) != 0) == on; };
+  return WaitFor(session, echoes, seconds);
 }
 
 void Type(const PtySession& session, const std::string& keys) {

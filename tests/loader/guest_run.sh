@@ -7,7 +7,8 @@ export HOME=/root WINEPREFIX=/root/.wine XDG_RUNTIME_DIR=/tmp PATH=/usr/bin:/bin
 # at once, says more than a debugger that looks for a display.
 export WINEDEBUG=-all,err+module WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d"
 mkdir -p /tmp/run
-cp /mnt/host/console_driver.exe /mnt/host/anykey.exe /mnt/host/sleep_loop.exe /tmp/run/
+cp /mnt/host/console_driver.exe /mnt/host/anykey.exe /mnt/host/sleep_loop.exe \
+  /mnt/host/spin_loop.exe /tmp/run/
 echo "loader.run: $(wine --version), $(uname -m) kernel $(uname -r)"
 # One server and one set of Wine's own services for every run, as in a
 # desktop session, rather than a start-up for each.

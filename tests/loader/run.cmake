@@ -1,8 +1,8 @@
 # Boots the cached machine once, on a copy-on-write view of its disk, and
 # runs the checks in it; fails on any verdict but PASS, or a missing one.
-#   cmake -DCACHE_DIR= -DWORK_DIR= -DANYKEY_EXE= -DCONSOLE_DRIVER= -DSLEEP_LOOP=
+#   cmake -DCACHE_DIR= -DWORK_DIR= -DANYKEY_EXE= -DCONSOLE_DRIVER= -DSLEEP_LOOP= -DSPIN_LOOP=
 #         -DGUEST_CHECKS= -DVERDICTS= -P run.cmake
-# VERDICTS: how many lines the checks write (the driver's table and two more).
+# VERDICTS: how many lines the checks write (the driver's table and three more).
 cmake_minimum_required(VERSION 3.25)
 include(${CMAKE_CURRENT_LIST_DIR}/common.cmake)
 
@@ -22,6 +22,7 @@ file(COPY_FILE ${CMAKE_CURRENT_LIST_DIR}/guest_run.sh ${share}/init.sh)
 file(COPY_FILE ${ANYKEY_EXE} ${share}/anykey.exe)
 file(COPY_FILE ${CONSOLE_DRIVER} ${share}/console_driver.exe)
 file(COPY_FILE ${SLEEP_LOOP} ${share}/sleep_loop.exe)
+file(COPY_FILE ${SPIN_LOOP} ${share}/spin_loop.exe)
 file(COPY_FILE ${GUEST_CHECKS} ${share}/guest_checks)
 file(CHMOD ${share}/guest_checks PERMISSIONS OWNER_READ OWNER_EXECUTE)
 message("loader.run: booting the machine in ${machine} (about two minutes)")
