@@ -25,7 +25,10 @@ timespec Now() {
 
 long MillisecondsSince(const timespec& start) {
   const timespec now = Now();
-  return (now.tv_sec - start.tv_sec) * 1000L + (now.tv_nsec - start.tv_nsec) / 1000000L;
+  // time_t is wider than long on 32-bit systems with 64-bit time; a burst's
+  // seconds fit in a long.
+  return static_cast<long>(now.tv_sec - start.tv_sec) * 1000L +
+         (now.tv_nsec - start.tv_nsec) / 1000000L;
 }
 
 // In the program's own-call bracket: from the background, the read fails
