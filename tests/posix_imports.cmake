@@ -58,6 +58,12 @@ set(bad "")
 foreach(symbol IN LISTS symbols)
   # The fortified form of a POSIX function (__read_chk) is that function.
   string(REGEX REPLACE "^__(.+)_chk$" "\\1" plain "${symbol}")
+  # So is its 64-bit time or file-offset form on a 32-bit machine
+  # (__clock_gettime64, __fcntl_time64, __fstat64_time64, open64).
+  if(plain MATCHES "64$")
+    string(REGEX REPLACE "_time64$" "" plain "${plain}")
+    string(REGEX REPLACE "^_*([a-z_]*[a-z])(64)?$" "\\1" plain "${plain}")
+  endif()
   if(NOT plain IN_LIST posix AND NOT symbol IN_LIST runtime)
     list(APPEND bad ${symbol})
   endif()
