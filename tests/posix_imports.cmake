@@ -58,6 +58,8 @@ set(bad "")
 foreach(symbol IN LISTS symbols)
   # The fortified form of a POSIX function (__read_chk) is that function.
   string(REGEX REPLACE "^__(.+)_chk$" "\\1" plain "${symbol}")
+  # glibc's checked two-argument open (__open_2, __open64_2) is open.
+  string(REGEX REPLACE "^__(open(64)?)_2$" "\\1" plain "${plain}")
   # So is its 64-bit time or file-offset form on a 32-bit machine
   # (__clock_gettime64, __fcntl_time64, __fstat64_time64, open64).
   if(plain MATCHES "64$")
