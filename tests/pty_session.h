@@ -21,8 +21,10 @@ struct PtySession {
 
 // Master: the master side of the session's own terminal.
 enum class Stdin { Terminal, DevNull, File, Closed, Master };
-// FileAtLimit: a file that may not grow (RLIMIT_FSIZE 0).
-enum class Stdout { File, Terminal, Closed, BrokenPipe, FileAtLimit };
+// FileAtLimit: a file that may not grow (RLIMIT_FSIZE 0). HeldTerminal: the
+// terminal, its output stopped from before the start (as ^S or Scroll Lock
+// leave it), so the prompt's write blocks until the test resumes it.
+enum class Stdout { File, Terminal, Closed, BrokenPipe, FileAtLimit, HeldTerminal };
 // Whether the session's terminal is its controlling terminal; Standard: it
 // is not, but it is on the standard descriptors (as under su -c); None: no
 // terminal anywhere.

@@ -69,6 +69,15 @@ termios NewErase(termios modes) {
   return modes;
 }
 
+// The state letter of /proc/PID/stat: R running, S asleep, T stopped...
+char State(pid_t pid) {
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string line;
+  std::getline(stat, line);
+  const size_t name_end = line.rfind(") ");
+  return name_end == std::string::npos ? '?' : line[name_end + 2];
+}
+
 // Types the row's keys as the program waits: pieces apart, or a stream that
 // goes on until the program has ended (its status then, or -1).
 int TypeKeys(PtySession& session, const Case& row) {
@@ -137,11 +146,19 @@ void RunCase(const Case& row, int index) {
       EXPECT_TRUE(WaitForEcho(session, false)) << "the wait never turned echo off";
       // The wait modes come before the prompt: the wait begins after it.
       if (row.out == Stdout::Terminal) WaitForScreen(session, PromptOnScreen);
+      // Asleep with echo off and the output held: in the prompt's write.
+      if (row.out == Stdout::HeldTerminal) {
+        EXPECT_TRUE(WaitFor(session, [&] { return State(session.pid) == 'S'; }));
+      }
       if (row.out == Stdout::File)
         WaitFor(session, [&] { return ReadFile(launch.out_path) == Prompt; });
     }
     status = TypeKeys(session, row);
     if (row.sent != 0 && std::strchr(row.typed, Act) == nullptr) kill(session.pid, row.sent);
+    if (row.out == Stdout::HeldTerminal) {
+      tcflow(session.slave, TCOON);
+      EXPECT_TRUE(WaitForScreen(session, row.screen));
+    }
   }
   if (row.stream) {
     ASSERT_NE(status, -1) << "a stream of keys kept it waiting";
@@ -199,6 +216,10 @@ TEST(Terminal, BehavesInEveryCase) {
       {"SIGABRT", Stdin::Terminal, Stdout::File, false, "", "", SIGABRT, -1, SIGABRT, true, "", ""},
       {"SIGPIPE", Stdin::Terminal, Stdout::File, false, "", "", SIGPIPE, -1, SIGPIPE, false, "",
        ""},
+      // Someone's SIGPIPE is not lost to the prompt's own handling of a
+      // reader that has gone: it ends the run once the line's write is over.
+      {"SIGPIPE while the prompt waits for held output", Stdin::Terminal, Stdout::HeldTerminal,
+       false, "", "", SIGPIPE, -1, SIGPIPE, false, "Press any key to end polling", ""},
       {"real-time", Stdin::Terminal, Stdout::File, false, "", "", SIGRTMIN + 1, -1, SIGRTMIN + 1,
        false, "", ""},
       {"stdin closed", Stdin::Closed, Stdout::File, false, "", "k", 0, 0, 0, false, "", "k"},

@@ -27,18 +27,25 @@ BOOL WriteFile(HANDLE file, const void* data, DWORD size, DWORD* written,
                OVERLAPPED* /*overlapped*/) {
   // A pipe whose reader has gone, or a file at its size limit, fails the
   // write, as on Windows, instead of killing the process before the wait.
-  // The signals are ignored for the write alone, so what their disposition
-  // was at start still decides how they are handled during the wait.
-  struct sigaction ignore = {};
-  ignore.sa_handler = SIG_IGN;
-  sigemptyset(&ignore.sa_mask);
-  struct sigaction pipe_before = {};
-  struct sigaction size_before = {};
-  sigaction(SIGPIPE, &ignore, &pipe_before);
-  sigaction(SIGXFSZ, &ignore, &size_before);
+  // The two signals are blocked for the write, not ignored: one sent by
+  // someone else meanwhile (a write to a held terminal can take any time)
+  // stays pending and is handled as at any other moment once the write is
+  // over. Only the one the write raised itself is taken back.
+  sigset_t both;
+  sigemptyset(&both);
+  sigaddset(&both, SIGPIPE);
+  sigaddset(&both, SIGXFSZ);
+  sigset_t before;
+  sigprocmask(SIG_BLOCK, &both, &before);
   const ssize_t count = write(file, data, size);
-  sigaction(SIGXFSZ, &size_before, nullptr);
-  sigaction(SIGPIPE, &pipe_before, nullptr);
+  if (count < 0 && (errno == EPIPE || errno == EFBIG)) {
+    sigset_t raised;
+    sigemptyset(&raised);
+    sigaddset(&raised, errno == EPIPE ? SIGPIPE : SIGXFSZ);
+    const timespec now{};
+    sigtimedwait(&raised, nullptr, &now);
+  }
+  sigprocmask(SIG_SETMASK, &before, nullptr);
   *written = count > 0 ? static_cast<DWORD>(count) : 0;
   return count >= 0 ? 1 : 0;
 }
