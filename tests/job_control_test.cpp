@@ -27,7 +27,7 @@ TEST(Terminal, KeepsWaitingWhenAStopIsDropped) {
     launch.out_path = Temp(-2, ".out");
     launch.err_path = Temp(-2, ".err");
     PtySession session = Start(launch);
-    const termios before = Modes(session);
+    const termios before = session.at_start;
     ASSERT_TRUE(WaitForEcho(session, false));
     kill(session.pid, stop);
     std::this_thread::sleep_for(std::chrono::milliseconds(50));

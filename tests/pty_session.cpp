@@ -97,6 +97,7 @@ PtySession Start(const Launch& launch) {
     WaitForScreen(session, launch.typed_ahead.substr(launch.typed_ahead.size() - 1));
   }
   if (launch.out == Stdout::HeldTerminal) tcflow(session.slave, TCOOFF);
+  session.at_start = Modes(session);
   session.pid = fork();
   if (session.pid == 0) Exec(launch, session.master, session.slave);
   return session;

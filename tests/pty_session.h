@@ -17,6 +17,7 @@ struct PtySession {
   int slave = -1;
   pid_t pid = -1;
   std::string screen;  // everything the master has read so far
+  termios at_start{};  // the modes before the program ran: it may set its own at once
 };
 
 // Master: the master side of the session's own terminal.

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <iterator>
 #include <thread>
 
 #include "pty_session.h"
@@ -78,12 +79,20 @@ char State(pid_t pid) {
   return name_end == std::string::npos ? '?' : line[name_end + 2];
 }
 
+// Pieces meant to arrive within one poll interval of the one before, with
+// room for the program's own read: a busier machine types them further
+// apart, and such a run says nothing about the row.
+constexpr std::chrono::milliseconds Close(8);
+
 // Types the row's keys as the program waits: pieces apart, or a stream that
-// goes on until the program has ended (its status then, or -1).
-int TypeKeys(PtySession& session, const Case& row) {
+// goes on until the program has ended (its status then, or -1). Sets
+// too_far when a piece came later than Close after the step before it.
+int TypeKeys(PtySession& session, const Case& row, bool* too_far) {
   std::string piece;
+  auto last = std::chrono::steady_clock::now();
   for (const char* key = row.typed;; ++key) {
     if (*key == Gap || *key == Act || *key == '\0') {
+      if (std::chrono::steady_clock::now() - last >= Close) *too_far = true;
       Type(session, piece);
       piece.clear();
       if (*key == '\0') break;
@@ -96,6 +105,7 @@ int TypeKeys(PtySession& session, const Case& row) {
           kill(session.pid, SIGCONT);
         }
       }
+      last = std::chrono::steady_clock::now();
       std::this_thread::sleep_for(std::chrono::milliseconds(row.gap_ms));
     } else {
       piece += *key;
@@ -112,7 +122,8 @@ int TypeKeys(PtySession& session, const Case& row) {
   return status;
 }
 
-void RunCase(const Case& row, int index) {
+// False when the run said nothing: pieces meant to come close together did not.
+bool RunCase(const Case& row, int index) {
   Launch launch;
   launch.argv = {ANYKEY_BINARY};
   if (row.wrap != nullptr) launch.argv = {"/bin/sh", "-c", row.wrap, ANYKEY_BINARY};
@@ -134,7 +145,7 @@ void RunCase(const Case& row, int index) {
   std::ofstream(launch.in_path) << "from a file\n";
 
   PtySession session = Start(launch);
-  const termios before = row.new_erase ? NewErase(Modes(session)) : Modes(session);
+  const termios before = row.new_erase ? NewErase(session.at_start) : session.at_start;
   const size_t echoed = session.screen.size();
   int status = -1;
   if (*row.ahead == '\0') {
@@ -153,7 +164,12 @@ void RunCase(const Case& row, int index) {
       if (row.out == Stdout::File)
         WaitFor(session, [&] { return ReadFile(launch.out_path) == Prompt; });
     }
-    status = TypeKeys(session, row);
+    bool too_far = false;
+    status = TypeKeys(session, row, &too_far);
+    if (too_far && row.gap_ms > 0 && row.gap_ms < Close.count()) {
+      Finish(session);
+      return false;
+    }
     if (row.sent != 0 && std::strchr(row.typed, Act) == nullptr) kill(session.pid, row.sent);
     if (row.out == Stdout::HeldTerminal) {
       tcflow(session.slave, TCOON);
@@ -161,12 +177,13 @@ void RunCase(const Case& row, int index) {
     }
   }
   if (row.stream) {
-    ASSERT_NE(status, -1) << "a stream of keys kept it waiting";
     Finish(session);
+    if (status == -1) ADD_FAILURE() << "a stream of keys kept it waiting";
   } else {
     status = Finish(session);
+    if (status == -1) ADD_FAILURE() << "still waiting";
   }
-  ASSERT_NE(status, -1) << "still waiting";
+  if (status == -1) return true;
   if (row.died_by == 0) {
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == row.exit_code) << "status " << status;
   } else {
@@ -181,9 +198,27 @@ void RunCase(const Case& row, int index) {
   if (row.screen != nullptr) {
     EXPECT_EQ(session.screen.substr(echoed), row.screen);
   }
-  EXPECT_TRUE(SameModes(Modes(session), before)) << "terminal modes not restored";
+  const termios after = Modes(session);
+  EXPECT_TRUE(SameModes(after, before))
+      << "terminal modes not restored: lflag " << std::hex << after.c_lflag << ", was "
+      << before.c_lflag << "; iflag " << after.c_iflag << ", was " << before.c_iflag;
   if (row.pending != nullptr) {
     EXPECT_EQ(PendingInput(session), row.pending);
+  }
+  return true;
+}
+
+void RunCases(const Case* rows, size_t count, int first_index) {
+  for (const Case* row = rows; row != rows + count; ++row) {
+    SCOPED_TRACE(row->name);
+    int tries = 1;
+    while (!RunCase(*row, first_index + static_cast<int>(row - rows))) {
+      if (++tries > 3) {
+        ADD_FAILURE()
+            << "three runs, each with pieces typed too far apart: the machine is too busy";
+        break;
+      }
+    }
   }
 }
 
@@ -257,10 +292,7 @@ TEST(Terminal, BehavesInEveryCase) {
        "echo pasted\n\xff\x1b[201~",
        0, 0, 0, false, "", "", 15},
   };
-  for (const Case& row : cases) {
-    SCOPED_TRACE(row.name);
-    RunCase(row, static_cast<int>(&row - cases));
-  }
+  RunCases(cases, std::size(cases), 0);
 }
 
 // The same for roots that only root can make here.
@@ -280,10 +312,7 @@ TEST(Terminal, BehavesInABareRoot) {
        PromptOnScreen.c_str(), "k", 0, false, Ctty::Controlling, 0,
        "exec unshare -m sh -c 'mount -t tmpfs none /dev && exec \"$0\"' \"$0\""},
   };
-  for (const Case& row : cases) {
-    SCOPED_TRACE(row.name);
-    RunCase(row, 100 + static_cast<int>(&row - cases));
-  }
+  RunCases(cases, std::size(cases), 100);
 }
 
 // With no controlling terminal there is no keyboard to watch: the prompt is
