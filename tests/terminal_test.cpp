@@ -86,26 +86,31 @@ constexpr std::chrono::milliseconds Close(8);
 
 // Types the row's keys as the program waits: pieces apart, or a stream that
 // goes on until the program has ended (its status then, or -1). Sets
-// too_far when a piece came later than Close after the step before it.
+// too_far when a piece may have come later than Close after the step before
+// it: from before that step began to after the piece's write returned.
 int TypeKeys(PtySession& session, const Case& row, bool* too_far) {
+  using Clock = std::chrono::steady_clock;
   std::string piece;
-  auto last = std::chrono::steady_clock::now();
+  Clock::time_point since{};  // none before the first piece
   for (const char* key = row.typed;; ++key) {
     if (*key == Gap || *key == Act || *key == '\0') {
-      if (std::chrono::steady_clock::now() - last >= Close) *too_far = true;
+      const Clock::time_point start = Clock::now();
       Type(session, piece);
+      if (since != Clock::time_point{} && Clock::now() - since >= Close) *too_far = true;
+      since = start;
       piece.clear();
       if (*key == '\0') break;
       if (*key == Act && row.new_erase) {
         const termios changed = NewErase(Modes(session));
         tcsetattr(session.slave, TCSANOW, &changed);
       } else if (*key == Act) {
+        since = Clock::now();
         kill(session.pid, row.sent);
         if (row.sent == SIGSTOP && waitpid(session.pid, nullptr, WUNTRACED) == session.pid) {
+          since = Clock::now();
           kill(session.pid, SIGCONT);
         }
       }
-      last = std::chrono::steady_clock::now();
       std::this_thread::sleep_for(std::chrono::milliseconds(row.gap_ms));
     } else {
       piece += *key;
