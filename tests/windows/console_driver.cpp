@@ -179,9 +179,20 @@ int main(int argc, char** argv) {
       CreateFileA("CONIN$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                   &inherit, OPEN_EXISTING, 0, nullptr);
   for (const Case& row : Cases) {
-    const std::string fault =
-        console_input == INVALID_HANDLE_VALUE ? " no console" : Run(row, argv[1]);
-    std::fprintf(verdicts, "%s %s:%s\n", fault.empty() ? "PASS" : "FAIL", row.name, fault.c_str());
+    std::string fault = console_input == INVALID_HANDLE_VALUE ? " no console" : Run(row, argv[1]);
+    // Wine's Ctrl+C handling now and then leaves a process that polls the
+    // console hung for good, a second Ctrl+C included: in the loader's
+    // emulated machine, a plain CRT program with the same poll loop in 2 runs
+    // of 40. A fault of the image's own hangs it every time.
+    std::string tries;
+    for (int run = 2;
+         row.key == Key::CtrlC && run <= 3 && fault.find("still waiting") != std::string::npos;
+         ++run) {
+      tries += " run " + std::to_string(run - 1) + " hung;";
+      fault = Run(row, argv[1]);
+    }
+    std::fprintf(verdicts, "%s %s:%s%s\n", fault.empty() ? "PASS" : "FAIL", row.name, fault.c_str(),
+                 tries.c_str());
     std::fflush(verdicts);
   }
   std::fclose(verdicts);
