@@ -210,46 +210,37 @@ std::set<std::string> BlockedIn(const std::string& path) {
   return calls;
 }
 
-// Runs the programs at once and measures each over the same window.
-std::vector<Use> Waiting(const std::vector<std::string>& exes, std::string& fault) {
-  std::vector<PtySession> sessions;
-  std::vector<Sample> before;
-  for (const std::string& exe : exes) sessions.push_back(Run(exe));
-  for (size_t i = 0; i < exes.size() && fault.empty(); ++i) {
-    const std::string& exe = exes[i];
-    if (!WaitForPrompt(sessions[i], exe, 120) || ReadFile(dir + "/" + exe + ".stdout") != Prompt) {
-      fault += " " + exe + " did not write the prompt;" + Said(exe);
-    } else if (before.push_back(Probe(sessions[i].pid, exe)); before[i].ticks < 0) {
-      fault += " no process named " + exe + " in its session (there:" + before[i].names + ");";
-    } else if (!before[i].loader32) {
-      fault += " " + exe + " does not run in a 32-bit loader;";
-    }
-  }
-  std::vector<Use> uses(exes.size());
-  if (fault.empty()) {
+// Runs EXE and measures it over the window after its prompt.
+Use Waiting(const std::string& exe, std::string& fault) {
+  PtySession session = Run(exe);
+  Use use;
+  Sample before;
+  if (!WaitForPrompt(session, exe, 120) || ReadFile(dir + "/" + exe + ".stdout") != Prompt) {
+    fault += " " + exe + " did not write the prompt;" + Said(exe);
+  } else if (before = Probe(session.pid, exe); before.ticks < 0) {
+    fault += " no process named " + exe + " in its session (there:" + before.names + ");";
+  } else if (!before.loader32) {
+    fault += " " + exe + " does not run in a 32-bit loader;";
+  } else {
     WaitFor(
-        sessions[0],
+        session,
         [&] {
-          for (size_t i = 0; i < exes.size(); ++i) {
-            ReadScreen(sessions[i]);
-            ++uses[i].looks;
-            for (const std::string& call : BlockedIn(before[i].path)) ++uses[i].blocked[call];
-          }
+          ReadScreen(session);
+          ++use.looks;
+          for (const std::string& call : BlockedIn(before.path)) ++use.blocked[call];
           return false;
         },
         Window);
+    const Sample after = Probe(session.pid, exe);
     const long ms = 1000 / sysconf(_SC_CLK_TCK);
-    for (size_t i = 0; i < exes.size(); ++i) {
-      const Sample after = Probe(sessions[i].pid, exes[i]);
-      if (after.ticks < 0) fault += " " + exes[i] + " ended while waiting;" + Said(exes[i]);
-      if (after.ticks >= 0) {
-        uses[i].own = (after.ticks - before[i].ticks) * ms;
-        uses[i].wine = (after.wine_ticks - before[i].wine_ticks) * ms;
-      }
+    if (after.ticks < 0) fault += " " + exe + " ended while waiting;" + Said(exe);
+    if (after.ticks >= 0) {
+      use.own = (after.ticks - before.ticks) * ms;
+      use.wine = (after.wine_ticks - before.wine_ticks) * ms;
     }
   }
-  for (PtySession& session : sessions) End(session, 0);
-  return uses;
+  End(session, 0);
+  return use;
 }
 
 // Emulation makes processor time many times the native one, and a busy host
@@ -267,8 +258,8 @@ const double Limit = 0.01;
 
 std::string Verdict(const std::string& name, const std::string& exe, bool spin_expected) {
   std::string fault;
-  const Use image = Waiting({exe}, fault)[0];
-  const Use bare = Waiting({"sleep_loop.exe"}, fault)[0];
+  const Use image = Waiting(exe, fault);
+  const Use bare = Waiting("sleep_loop.exe", fault);
   std::string sleep_call = "none";
   long most = 0;
   for (const auto& [call, looks] : bare.blocked) {
