@@ -5,7 +5,8 @@
 // The console driver's table writes the first verdict lines; then come a key
 // typed on the terminal, the processor use while waiting, and that a
 // spinning program is caught. A verdict line is
-// "PASS name:" or "FAIL name: what went wrong".
+// "PASS name:" or "FAIL name: what went wrong"; a line "cases N" before each
+// group says how many verdicts it brings.
 #include <dirent.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -13,6 +14,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <iterator>
 #include <fstream>
 #include <map>
 #include <regex>
@@ -297,8 +299,12 @@ int main(int argc, char** argv) {
   const std::string driver = DriverTable(verdicts);
   std::ofstream out(verdicts, std::ios::app);
   if (!driver.empty()) out << driver << "\n" << std::flush;
+  if (ReadFile(verdicts).rfind("cases ", 0) != 0)
+    out << "FAIL console driver: announced no cases;\n" << std::flush;
   std::printf("%s", ReadFile(verdicts).c_str());
-  for (const auto check : {TypedKey, ProcessorUse, SpinCaught}) {
+  std::string (*const checks[])() = {TypedKey, ProcessorUse, SpinCaught};
+  out << "cases " << std::size(checks) << "\n" << std::flush;
+  for (const auto check : checks) {
     const std::string verdict = check();
     out << verdict << "\n" << std::flush;
     std::printf("%s\n", verdict.c_str());
