@@ -173,3 +173,32 @@ std::string ReadFile(const std::string& path) {
   bytes << file.rdbuf();
   return bytes.str();
 }
+
+ProcStat ReadProcStat(const std::string& dir) {
+  ProcStat stat;
+  const std::string text = ReadFile(dir + "/stat");
+  const size_t open = text.find(" ("), close = text.rfind(") ");
+  if (open == std::string::npos || close == std::string::npos) return stat;
+  stat.name = text.substr(open + 2, close - open - 2);
+  std::istringstream fields(text.substr(close + 2));
+  std::string field;
+  for (int i = 3; i <= 15 && fields >> field; ++i) {
+    if (i == 3) stat.state = field[0];
+    if (i == 6) stat.session = std::stol(field);
+    if (i >= 14) stat.ticks += std::stol(field);
+  }
+  return stat;
+}
+
+ProcStat ReadProcStat(pid_t pid) { return ReadProcStat("/proc/" + std::to_string(pid)); }
+
+bool ContextSwitches(pid_t pid, long* voluntary, long* forced) {
+  std::istringstream status(ReadFile("/proc/" + std::to_string(pid) + "/status"));
+  std::string key;
+  int found = 0;
+  while (status >> key) {
+    if (key == "voluntary_ctxt_switches:" && status >> *voluntary) ++found;
+    if (key == "nonvoluntary_ctxt_switches:" && status >> *forced) ++found;
+  }
+  return found == 2;
+}

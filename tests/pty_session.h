@@ -70,3 +70,18 @@ int Finish(PtySession& session, int seconds = 5);
 // non-canonical mode.
 std::string PendingInput(const PtySession& session);
 std::string ReadFile(const std::string& path);
+
+// What /proc/PID/stat tells of a process, DIR being /proc/PID: its state
+// letter (R running, S asleep, T stopped; '?' once it is gone), session,
+// processor time (user and system, in clock ticks) and name.
+struct ProcStat {
+  char state = '?';
+  long session = 0;
+  long ticks = 0;
+  std::string name;
+};
+ProcStat ReadProcStat(const std::string& dir);
+ProcStat ReadProcStat(pid_t pid);
+// Its voluntary context switches (a wait in a blocking call each) and
+// forced ones; false once it is gone.
+bool ContextSwitches(pid_t pid, long* voluntary, long* forced);

@@ -14,8 +14,8 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <iterator>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <regex>
 #include <set>
@@ -160,24 +160,14 @@ Sample Probe(pid_t session_id, const std::string& exe) {
   DIR* proc = opendir("/proc");
   while (dirent* entry = proc ? readdir(proc) : nullptr) {
     const std::string path = std::string("/proc/") + entry->d_name;
-    const std::string text = ReadFile(path + "/stat");
-    const size_t open = text.find(" ("), close = text.rfind(')');
-    if (open == std::string::npos || close == std::string::npos) continue;
-    std::istringstream fields(text.substr(close + 2));
-    std::string field;
-    long session = 0, user = 0, system = 0;
-    for (int i = 3; i <= 15 && fields >> field; ++i) {
-      if (i == 6) session = std::stol(field);
-      if (i == 14) user = std::stol(field);
-      if (i == 15) system = std::stol(field);
-    }
-    const std::string name = text.substr(open + 2, close - open - 2);
-    if (name.rfind("wineserver", 0) == 0 || name == "conhost.exe")
-      sample.wine_ticks += user + system;
-    if (session != session_id) continue;
-    sample.names += " " + name;
-    if (name != exe.substr(0, 15)) continue;
-    sample.ticks = (sample.ticks < 0 ? 0 : sample.ticks) + user + system;
+    const ProcStat stat = ReadProcStat(path);
+    if (stat.state == '?') continue;
+    if (stat.name.rfind("wineserver", 0) == 0 || stat.name == "conhost.exe")
+      sample.wine_ticks += stat.ticks;
+    if (stat.session != session_id) continue;
+    sample.names += " " + stat.name;
+    if (stat.name != exe.substr(0, 15)) continue;
+    sample.ticks = (sample.ticks < 0 ? 0 : sample.ticks) + stat.ticks;
     sample.path = path;
     sample.loader32 = ReadFile(path + "/exe").compare(0, Elf32.size(), Elf32) == 0;
   }
