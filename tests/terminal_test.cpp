@@ -154,7 +154,7 @@ int TypeKeys(PtySession& session, const Case& row, const char** unmet, Clock::ti
   }
   int status = -1;
   if (row.stream) {
-    WaitFor(session, [&] {
+    WaitFor([&] {
       Type(session, "x");
       std::this_thread::sleep_for(std::chrono::milliseconds(2));
       return waitpid(session.pid, &status, WNOHANG) == session.pid;
@@ -196,15 +196,14 @@ const char* RunCase(const Case& row, int index) {
     if (row.early) {
       EXPECT_TRUE(row.out == Stdout::Terminal && WaitForScreen(session, PromptOnScreen));
     } else {
-      EXPECT_TRUE(WaitForEcho(session, false)) << "the wait never turned echo off";
+      EXPECT_TRUE(WaitForEcho(session.slave, false)) << "the wait never turned echo off";
       // The wait modes come before the prompt: the wait begins after it.
       if (row.out == Stdout::Terminal) WaitForScreen(session, PromptOnScreen);
       // Asleep with echo off and the output held: in the prompt's write.
       if (row.out == Stdout::HeldTerminal) {
-        EXPECT_TRUE(WaitFor(session, [&] { return ReadProcStat(session.pid).state == 'S'; }));
+        EXPECT_TRUE(WaitFor([&] { return ReadProcStat(session.pid).state == 'S'; }));
       }
-      if (row.out == Stdout::File)
-        WaitFor(session, [&] { return ReadFile(launch.out_path) == Prompt; });
+      if (row.out == Stdout::File) WaitFor([&] { return ReadFile(launch.out_path) == Prompt; });
     }
     const char* unmet = nullptr;
     status = TypeKeys(session, row, &unmet, &paused);
@@ -249,7 +248,7 @@ const char* RunCase(const Case& row, int index) {
       << "terminal modes not restored: lflag " << std::hex << after.c_lflag << ", was "
       << before.c_lflag << "; iflag " << after.c_iflag << ", was " << before.c_iflag;
   if (row.pending != nullptr) {
-    EXPECT_EQ(PendingInput(session), row.pending);
+    EXPECT_EQ(PendingInput(session.slave), row.pending);
   }
   return nullptr;
 }
@@ -378,13 +377,12 @@ TEST(Terminal, WaitsQuietlyWithoutAControllingTerminal) {
   launch.out_path = Temp(-1, ".out");
   launch.err_path = Temp(-1, ".err");
   PtySession session = Start(launch);
-  ASSERT_TRUE(WaitFor(session, [&] { return ReadFile(launch.out_path) == Prompt; }));
+  ASSERT_TRUE(WaitFor([&] { return ReadFile(launch.out_path) == Prompt; }));
   long first = 0, switches = 0, forced = 0;
   ContextSwitches(session.pid, &first, &forced);
   const long ticks_before = ReadProcStat(session.pid).ticks;
-  const bool paused = WaitFor(session, [&] {
-    return ContextSwitches(session.pid, &switches, &forced) && switches >= first + 50;
-  });
+  const bool paused = WaitFor(
+      [&] { return ContextSwitches(session.pid, &switches, &forced) && switches >= first + 50; });
   const long ticks = ReadProcStat(session.pid).ticks - ticks_before;
   kill(session.pid, SIGTERM);
   const int status = Finish(session);
@@ -418,7 +416,7 @@ TEST(Terminal, AllocatesNoHeapMemory) {
   launch.out_path = Temp(-3, ".out");
   launch.err_path = Temp(-3, ".err");
   PtySession session = Start(launch);
-  ASSERT_TRUE(WaitForEcho(session, false, 60));
+  ASSERT_TRUE(WaitForEcho(session.slave, false, 60));
   Type(session, "k");
   const int status = Finish(session, 60);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;

@@ -40,23 +40,6 @@ bool Ended(const PtySession& session) {
          info.si_pid == session.pid;
 }
 
-// Its wait status, or -1 if it did not end in time (it is killed then).
-int End(PtySession& session, int seconds) {
-  // Reading the screen keeps the terminal's output moving, so that Wine
-  // never blocks on it.
-  if (WaitFor(
-          session,
-          [&] {
-            ReadScreen(session);
-            return Ended(session);
-          },
-          seconds)) {
-    return Finish(session, 1);
-  }
-  Finish(session, 0);
-  return -1;
-}
-
 PtySession Run(const std::string& exe, const std::vector<std::string>& args = {}) {
   Launch launch;
   launch.argv = {wine, dir + "/" + exe};
@@ -79,7 +62,6 @@ PtySession Run(const std::string& exe, const std::vector<std::string>& args = {}
 // Waits for the program's stdout to hold the whole prompt, or for its end.
 bool WaitForPrompt(PtySession& session, const std::string& exe, int seconds) {
   return WaitFor(
-      session,
       [&] {
         ReadScreen(session);
         return ReadFile(dir + "/" + exe + ".stdout").size() >= Prompt.size() || Ended(session);
@@ -115,7 +97,7 @@ std::string Plain(const std::string& screen) {
 // image) goes to this program's output.
 std::string DriverTable(const std::string& verdicts) {
   PtySession session = Run("console_driver.exe", {dir + "/anykey.exe", verdicts});
-  const bool ended = End(session, 400) != -1;
+  const bool ended = Finish(session, 400) != -1;
   if (!ended || ReadFile(verdicts).find("FAIL") != std::string::npos)
     std::printf("The console driver's terminal:\n%s\n", Words(Plain(session.screen), "\n").c_str());
   return ended ? "" : "FAIL console driver: did not finish in 400 s;";
@@ -125,14 +107,14 @@ std::string TypedKey() {
   PtySession session = Run("anykey.exe");
   if (!WaitForPrompt(session, "anykey.exe", 120) ||
       ReadFile(dir + "/anykey.exe.stdout") != Prompt) {
-    End(session, 0);
+    Finish(session, 0);
     return "FAIL key typed on the terminal: anykey.exe did not write the prompt;" +
            Said("anykey.exe");
   }
   Type(session, "k");
   // As long as the prompt may take: Wine's tear-down under emulation on a
   // busy host took more than 30 s once. A hang still fails.
-  const int status = End(session, 120);
+  const int status = Finish(session, 120);
   const bool ended = status != -1;
   std::string fault;
   if (!ended) fault += " still waiting 120 s after the key;";
@@ -215,14 +197,13 @@ Use Waiting(const std::string& exe, std::string& fault) {
     fault += " " + exe + " does not run in a 32-bit loader;";
   } else {
     WaitFor(
-        session,
         [&] {
           ReadScreen(session);
           ++use.looks;
           for (const std::string& call : BlockedIn(before.path)) ++use.blocked[call];
           return false;
         },
-        Window);
+        Window, 2000);
     const Sample after = Probe(session.pid, exe);
     const long ms = 1000 / sysconf(_SC_CLK_TCK);
     if (after.ticks < 0) fault += " " + exe + " ended while waiting;" + Said(exe);
@@ -231,7 +212,7 @@ Use Waiting(const std::string& exe, std::string& fault) {
       use.wine = (after.wine_ticks - before.wine_ticks) * ms;
     }
   }
-  End(session, 0);
+  Finish(session, 0);
   return use;
 }
 
