@@ -27,10 +27,10 @@ TEST(Terminal, KeepsWaitingWhenAStopIsDropped) {
     launch.err_path = Temp(-2, ".err");
     PtySession session = Start(launch);
     const termios before = session.at_start;
-    ASSERT_TRUE(WaitForEcho(session.slave, false));
+    ASSERT_TRUE(WaitForEcho(session, false));
     kill(session.pid, stop);
     ASSERT_TRUE(WaitForSignalTaken(session.pid));
-    ASSERT_TRUE(WaitForEcho(session.slave, false));
+    ASSERT_TRUE(WaitForEcho(session, false));
     Type(session, "k");
     const int status = Finish(session);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;

@@ -64,6 +64,9 @@ void ReadScreen(PtySession& session);
 // leaves unread stays in the terminal until then.
 bool WaitForScreen(PtySession& session, const std::string& text);
 bool WaitForEcho(int terminal, bool on, int seconds = 5);
+inline bool WaitForEcho(const PtySession& session, bool on, int seconds = 5) {
+  return WaitForEcho(session.slave, on, seconds);
+}
 // The wait status that waitpid reports with these options, or -1 if none
 // came in time.
 int WaitForStatus(pid_t pid, int options, int seconds = 5);

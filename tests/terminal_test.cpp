@@ -196,7 +196,7 @@ const char* RunCase(const Case& row, int index) {
     if (row.early) {
       EXPECT_TRUE(row.out == Stdout::Terminal && WaitForScreen(session, PromptOnScreen));
     } else {
-      EXPECT_TRUE(WaitForEcho(session.slave, false)) << "the wait never turned echo off";
+      EXPECT_TRUE(WaitForEcho(session, false)) << "the wait never turned echo off";
       // The wait modes come before the prompt: the wait begins after it.
       if (row.out == Stdout::Terminal) WaitForScreen(session, PromptOnScreen);
       // Asleep with echo off and the output held: in the prompt's write.
@@ -416,7 +416,7 @@ TEST(Terminal, AllocatesNoHeapMemory) {
   launch.out_path = Temp(-3, ".out");
   launch.err_path = Temp(-3, ".err");
   PtySession session = Start(launch);
-  ASSERT_TRUE(WaitForEcho(session.slave, false, 60));
+  ASSERT_TRUE(WaitForEcho(session, false, 60));
   Type(session, "k");
   const int status = Finish(session, 60);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
