@@ -29,8 +29,13 @@ else()
   add_custom_target(docs ALL DEPENDS ${docs}/anykey.1.gz ${docs}/changelog.gz)
   install(FILES ${docs}/anykey.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
   install(FILES ${docs}/changelog.gz doc/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR})
+  # The overrides speak to lintian about the package alone: a plain install
+  # leaves them out.
   install(FILES doc/lintian-overrides DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/lintian/overrides
-    RENAME anykey)
+    RENAME anykey COMPONENT package EXCLUDE_FROM_ALL)
+  set(CPACK_COMPONENTS_ALL Unspecified package)
+  set(CPACK_DEB_COMPONENT_INSTALL ON)
+  set(CPACK_COMPONENTS_GROUPING ALL_COMPONENTS_IN_ONE)
 
   set(CPACK_GENERATOR DEB)
   set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
