@@ -22,7 +22,8 @@ set(packages
   libunicorn-dev)                 # runs the Windows images' machine code
 # The ARM Linux files; with -DANYKEY_ARM_MACHINES=ON, what boots their kernels.
 list(APPEND packages
-  g++-aarch64-linux-gnu g++-arm-linux-gnueabihf)  # the arm64 and armhf builds
+  g++-aarch64-linux-gnu g++-arm-linux-gnueabihf   # the arm64 and armhf builds
+  musl-dev:arm64 musl-dev:armhf)                  # their static executables
 if(ANYKEY_ARM_MACHINES)
   list(APPEND packages qemu-system-arm cpio)     # the emulated machines, their initramfs
 endif()
@@ -53,6 +54,17 @@ if(NOT uid STREQUAL "0")
   set(as_root sudo)
 endif()
 set(updated OFF)
+
+# musl for ARM comes as those architectures' own packages (multiarch): dpkg
+# must know the architectures before apt can install them.
+execute_process(COMMAND dpkg --print-foreign-architectures
+  OUTPUT_VARIABLE foreign COMMAND_ERROR_IS_FATAL ANY)
+foreach(arch arm64 armhf)
+  if(NOT foreign MATCHES "(^|\n)${arch}(\n|$)")
+    message(STATUS "Adding the ${arch} architecture to dpkg")
+    execute_process(COMMAND ${as_root} dpkg --add-architecture ${arch} COMMAND_ERROR_IS_FATAL ANY)
+  endif()
+endforeach()
 
 # Installs those of the given packages that are not installed yet.
 function(install_missing)
