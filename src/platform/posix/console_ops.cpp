@@ -39,11 +39,17 @@ BOOL WriteFile(HANDLE file, const void* data, DWORD size, DWORD* written,
   sigprocmask(SIG_BLOCK, &both, &before);
   const ssize_t count = write(file, data, size);
   if (count < 0 && (errno == EPIPE || errno == EFBIG)) {
-    sigset_t raised;
-    sigemptyset(&raised);
-    sigaddset(&raised, errno == EPIPE ? SIGPIPE : SIGXFSZ);
-    const timespec now{};
-    sigtimedwait(&raised, nullptr, &now);
+    // Only a pending signal is taken, so sigwait returns at once; sigpending
+    // and sigwait are what every system has.
+    const int raised = errno == EPIPE ? SIGPIPE : SIGXFSZ;
+    sigset_t pending;
+    if (sigpending(&pending) == 0 && sigismember(&pending, raised) == 1) {
+      sigset_t only;
+      sigemptyset(&only);
+      sigaddset(&only, raised);
+      int taken = 0;
+      sigwait(&only, &taken);
+    }
   }
   sigprocmask(SIG_SETMASK, &before, nullptr);
   *written = count > 0 ? static_cast<DWORD>(count) : 0;
