@@ -36,6 +36,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include "platform/posix/readiness.h"
 #include "platform/posix/signals.h"
 
 namespace anykey {
@@ -153,14 +154,14 @@ enum class Look { Nothing, Key, HungUp };
 
 // Only looks: the keystroke stays in the terminal for the discard.
 Look LookAtKeyboard() {
-  pollfd watch{keyboard.fd, POLLIN, 0};
-  if (poll(&watch, 1, 0) <= 0) {
+  const int ready = Readiness(keyboard.fd, POLLIN, 0);
+  if (ready <= 0) {
     return Look::Nothing;
   }
-  if ((watch.revents & POLLHUP) != 0) {
+  if ((ready & POLLHUP) != 0) {
     return Look::HungUp;
   }
-  return (watch.revents & POLLIN) != 0 ? Look::Key : Look::Nothing;
+  return (ready & POLLIN) != 0 ? Look::Key : Look::Nothing;
 }
 
 }  // namespace
