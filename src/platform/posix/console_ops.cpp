@@ -95,7 +95,7 @@ void Sleep(DWORD milliseconds) {
 
 void ExitProcess(UINT code) {
   LeaveTerminal();
-  _exit(static_cast<int>(code));
+  _exit(code == 0 && WaitEndedWithoutKey() ? NoKeyStatus : static_cast<int>(code));
 }
 
 }  // namespace anykey
