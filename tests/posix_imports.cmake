@@ -48,7 +48,8 @@ endif()
 set(posix
   _exit cfgetispeed cfgetospeed clock_gettime close fcntl fstat getpgrp getpid getsid
   isatty memcpy memset nanosleep open poll ptsname raise read select sigaction
-  sigaddset sigdelset sigemptyset sigfillset sigismember sigprocmask sigtimedwait tcflush tcgetattr
+  sigaddset sigdelset sigemptyset sigfillset sigismember sigpending sigprocmask sigwait tcflush
+  tcgetattr
   tcgetpgrp tcgetsid tcsetattr write)
 # glibc's plumbing, which the program never calls itself.
 set(runtime
