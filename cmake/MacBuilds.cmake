@@ -33,6 +33,7 @@ else()
       CONFIGURE_COMMAND ${zig_env} ${CMAKE_COMMAND} -G ${CMAKE_GENERATOR} -S <SOURCE_DIR> -B <BINARY_DIR>
         -DCMAKE_TOOLCHAIN_FILE=${PROJECT_SOURCE_DIR}/cmake/toolchains/zig-macos-${processor}.cmake
         -DANYKEY_ZIG=${ANYKEY_ZIG_DIR}/zig -DCMAKE_BUILD_TYPE=MinSizeRel
+        -DCMAKE_OSX_DEPLOYMENT_TARGET=${CMAKE_OSX_DEPLOYMENT_TARGET}
       BUILD_ALWAYS ON
       BUILD_COMMAND ${zig_env} ${CMAKE_COMMAND} --build <BINARY_DIR> --target anykey
       INSTALL_COMMAND ""
