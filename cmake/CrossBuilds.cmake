@@ -1,5 +1,5 @@
-# The Windows images, the static x86-64 executable and the ARM Linux files
-# are cross builds of this same tree, made as sub-builds so that one
+# The Windows images, the static x86-64 executable, the ARM Linux files and
+# the macOS executables are cross builds of this same tree, made as sub-builds so that one
 # configure of the native tree builds and tests them all. Each is skipped,
 # saying why, when what it is built with is not installed.
 include(ExternalProject)
@@ -11,31 +11,38 @@ option(ANYKEY_ARM_MACHINES "Run the terminal suite on ARM kernels in emulated ma
 
 # The sub-build NAME in ${CMAKE_BINARY_DIR}/NAME, target anykey_NAME, with
 # the toolchain file TOOLCHAIN and the cache settings in ARGS; it builds the
-# given TARGETS in turn (all by default). Adds NAME to the KIND list
-# ANYKEY_<KIND>_BUILDS, its target to ANYKEY_<KIND>_BUILDS_TARGETS, and sets
-# ANYKEY_<NAME>_DIR.
+# given TARGETS in turn (all by default), with the environment settings in
+# ENV (VAR=value) for its configure and builds, after the targets in DEPENDS.
+# Adds NAME to the KIND list ANYKEY_<KIND>_BUILDS, its target to
+# ANYKEY_<KIND>_BUILDS_TARGETS, and sets ANYKEY_<NAME>_DIR.
 function(anykey_cross_build kind name)
-  cmake_parse_arguments(PARSE_ARGV 2 arg "" "TOOLCHAIN" "ARGS;TARGETS;BYPRODUCTS")
+  cmake_parse_arguments(PARSE_ARGV 2 arg "" "TOOLCHAIN" "ARGS;TARGETS;BYPRODUCTS;ENV;DEPENDS")
   set(dir ${CMAKE_BINARY_DIR}/${name})
+  set(env ${CMAKE_COMMAND} -E env ${arg_ENV})
+  if(NOT arg_TARGETS)
+    set(arg_TARGETS all)
+  endif()
   set(build "")
   foreach(target IN LISTS arg_TARGETS)
-    list(APPEND build COMMAND ${CMAKE_COMMAND} --build <BINARY_DIR> --target ${target})
+    list(APPEND build COMMAND ${env} ${CMAKE_COMMAND} --build <BINARY_DIR> --target ${target})
   endforeach()
-  if(build)
-    list(POP_FRONT build)
-    list(PREPEND build BUILD_COMMAND)
-  endif()
+  list(POP_FRONT build)
   list(TRANSFORM arg_BYPRODUCTS PREPEND ${dir}/)
+  set(depends "")
+  if(arg_DEPENDS)
+    set(depends DEPENDS ${arg_DEPENDS})
+  endif()
   ExternalProject_Add(anykey_${name}
     SOURCE_DIR ${PROJECT_SOURCE_DIR}
     BINARY_DIR ${dir}
-    CMAKE_ARGS
+    CONFIGURE_COMMAND ${env} ${CMAKE_COMMAND} -G ${CMAKE_GENERATOR} -S <SOURCE_DIR> -B <BINARY_DIR>
       -DCMAKE_TOOLCHAIN_FILE=${PROJECT_SOURCE_DIR}/cmake/toolchains/${arg_TOOLCHAIN}.cmake
       -DCMAKE_BUILD_TYPE=MinSizeRel ${arg_ARGS}
     BUILD_ALWAYS ON
-    ${build}
+    BUILD_COMMAND ${build}
     INSTALL_COMMAND ""
-    BUILD_BYPRODUCTS ${arg_BYPRODUCTS})
+    BUILD_BYPRODUCTS ${arg_BYPRODUCTS}
+    ${depends})
   set(ANYKEY_${name}_DIR ${dir} PARENT_SCOPE)
   set(ANYKEY_${kind}_BUILDS ${ANYKEY_${kind}_BUILDS} ${name} PARENT_SCOPE)
   set(ANYKEY_${kind}_BUILDS_TARGETS ${ANYKEY_${kind}_BUILDS_TARGETS} anykey_${name} PARENT_SCOPE)
@@ -132,3 +139,8 @@ foreach(row "aarch64|aarch64-linux-gnu|g++-aarch64-linux-gnu|aarch64-linux-musl|
     BYPRODUCTS anykey static/anykey ${guest})
   set(ANYKEY_${name}_LIBC /usr/${prefix}/lib)
 endforeach()
+
+# The macOS executables, for Intel and for Apple's own processors, with Zig's
+# toolchain; only with ANYKEY_MACOS (the macos workflow): the first fetch of
+# Zig is 72 MB. cmake/MacBuilds.cmake fetches it and sets these up.
+include(${CMAKE_CURRENT_LIST_DIR}/MacBuilds.cmake)

@@ -3,7 +3,8 @@
 # Uses sudo unless it runs as root. Does nothing when all is there.
 # With -DANYKEY_LOADER=ON, also what the loader workflow needs to build and
 # boot its emulated machine; nobody else needs those. Likewise
-# -DANYKEY_ARM_MACHINES=ON for the arm workflow.
+# -DANYKEY_ARM_MACHINES=ON for the arm workflow, and -DANYKEY_MACOS=ON for
+# the macos workflow.
 set(packages
   g++ cmake make libgtest-dev     # the native build and its unit tests
   musl-tools                      # the static Linux executable
@@ -26,6 +27,15 @@ list(APPEND packages
   musl-dev:arm64 musl-dev:armhf)                  # their static executables
 if(ANYKEY_ARM_MACHINES)
   list(APPEND packages qemu-system-arm cpio)     # the emulated machines, their initramfs
+endif()
+# The macOS builds: npm fetches Zig (unless an npm is there already, as one
+# that comes with Node.js from elsewhere), LLVM's tools read the Mach-O files.
+if(ANYKEY_MACOS)
+  list(APPEND packages llvm)
+  find_program(npm npm)
+  if(NOT npm)
+    list(APPEND packages npm)
+  endif()
 endif()
 if(ANYKEY_LOADER)
   list(APPEND packages

@@ -1,6 +1,8 @@
 // Job control around the real POSIX binary: stops that are dropped, a
 // job-control shell of the test's own, and a seeded storm of signals.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -67,7 +69,29 @@ enum class Step {
   KeyEndsSecond,    // a key on the keyboard, and see the second copy exit 0
   Paste,            // 500 bytes of a paste on the keyboard, in pieces 3 ms apart
   ExitsZero,        // see the job exit 0, with nothing left pending
+  ToTerminal,       // jobs started from now on write to the terminal
+  Tostop,           // stty tostop: a background job's write stops it
+  Hold,             // output held, as ^S does
+  LetGo,            // output let go, as ^Q does
+  NonBlocking,      // O_NONBLOCK on the terminal's description, shared with the job
+  AwaitStopped,     // see the job stop by itself
+  ExpectPrompt,     // the whole prompt reaches the screen within 5 s
+  TypeKey,          // a key on the keyboard
 };
+
+// Reads the screen until the whole prompt is there.
+bool AwaitPrompt() {
+  std::string screen;
+  char bytes[64];
+  pollfd ready{BodyKeyboard, POLLIN, 0};
+  while (screen.find("Press any key to end polling\r\r\n") == std::string::npos) {
+    if (poll(&ready, 1, 5000) <= 0) return false;
+    const ssize_t count = read(BodyKeyboard, bytes, sizeof bytes);
+    if (count <= 0) return false;
+    screen.append(bytes, static_cast<size_t>(count));
+  }
+  return true;
+}
 
 int RunJobSteps(const std::vector<Step>& steps) {
   const termios before = BecomeShell();
@@ -76,6 +100,7 @@ int RunJobSteps(const std::vector<Step>& steps) {
   pid_t other = -1;
   pid_t second = -1;
   int failures = 0;
+  bool to_terminal = false;
   auto fail = [&](size_t step, const char* what) {
     ++failures;
     dprintf(2, "step %zu: %s\n", step + 1, what);
@@ -86,9 +111,35 @@ int RunJobSteps(const std::vector<Step>& steps) {
       case Step::Foreground:
       case Step::Background:
       case Step::Orphaned:
-        job = StartJob(ANYKEY_BINARY, steps[i] == Step::Foreground   ? Group::Foreground
-                                      : steps[i] == Step::Background ? Group::Background
-                                                                     : Group::Shells);
+        job = StartJob(ANYKEY_BINARY,
+                       steps[i] == Step::Foreground   ? Group::Foreground
+                       : steps[i] == Step::Background ? Group::Background
+                                                      : Group::Shells,
+                       to_terminal);
+        break;
+      case Step::ToTerminal:
+        to_terminal = true;
+        break;
+      case Step::Tostop:
+        shells = CurrentModes();
+        shells.c_lflag |= TOSTOP;
+        tcsetattr(0, TCSANOW, &shells);
+        break;
+      case Step::Hold:
+      case Step::LetGo:
+        tcflow(0, steps[i] == Step::Hold ? TCOOFF : TCOON);
+        break;
+      case Step::NonBlocking:
+        fcntl(0, F_SETFL, fcntl(0, F_GETFL) | O_NONBLOCK);
+        break;
+      case Step::AwaitStopped:
+        if (!WIFSTOPPED(AwaitJob(job, WUNTRACED))) fail(i, "did not stop");
+        break;
+      case Step::ExpectPrompt:
+        if (!AwaitPrompt()) fail(i, "the whole prompt never came");
+        break;
+      case Step::TypeKey:
+        if (write(BodyKeyboard, "k", 1) != 1) fail(i, "no keyboard");
         break;
       case Step::AwaitWaitModes:
         if (!AwaitEcho(false)) fail(i, "the wait modes never came");
@@ -225,6 +276,16 @@ TEST(Terminal, LeavesOtherJobsModesAloneUnderJobControl) {
        {S::Foreground, S::AwaitWaitModes, S::Stop, S::Reclaim, S::ExpectBefore, S::Continue,
         S::Settle, S::ExpectBefore, S::Second, S::AwaitWaitModes, S::Settle, S::ExpectWaitModes,
         S::KeyEndsSecond, S::ExpectBefore, S::EndByTerm, S::ExpectBefore}},
+      // A write that a stop interrupts goes on after the continue.
+      {"stty tostop, stopped by its prompt in the background, then fg",
+       {S::Tostop, S::ToTerminal, S::Background, S::AwaitStopped, S::Fg, S::ExpectPrompt,
+        S::AwaitWaitModes, S::TypeKey, S::ExitsZero}},
+      {"^Z while the prompt waits for held output, let go, fg",
+       {S::Hold, S::ToTerminal, S::Foreground, S::AwaitWaitModes, S::Settle, S::Stop, S::LetGo,
+        S::Fg, S::ExpectPrompt, S::AwaitWaitModes, S::TypeKey, S::ExitsZero}},
+      {"output held on a description left non-blocking, then let go",
+       {S::Hold, S::NonBlocking, S::ToTerminal, S::Foreground, S::AwaitWaitModes, S::Settle,
+        S::LetGo, S::ExpectPrompt, S::TypeKey, S::ExitsZero}},
   };
   for (const auto& row : cases) {
     SCOPED_TRACE(row.name);

@@ -29,13 +29,13 @@ termios BecomeShell() {
   return CurrentModes();
 }
 
-pid_t StartJob(const char* path, Group group) {
+pid_t StartJob(const char* path, Group group, bool to_terminal) {
   const pid_t job = fork();
   if (job == 0) {
     if (group != Group::Shells) setpgid(0, 0);
     if (group == Group::Foreground) tcsetpgrp(0, getpgrp());
     for (const int job_signal : {SIGTSTP, SIGTTIN, SIGTTOU}) signal(job_signal, SIG_DFL);
-    const int null = open("/dev/null", O_WRONLY);
+    const int null = to_terminal ? dup(0) : open("/dev/null", O_WRONLY);
     dup2(null, 1);
     close(null);
     execl(path, path, static_cast<char*>(nullptr));

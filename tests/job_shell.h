@@ -13,9 +13,10 @@
 // the terminal has now.
 termios BecomeShell();
 // A job's own process group (or the shell's, for an orphaned one), standard
-// output to /dev/null, signals as a fresh program gets them.
+// output to /dev/null unless to the terminal, signals as a fresh program
+// gets them.
 enum class Group { Foreground, Background, Shells };
-pid_t StartJob(const char* path, Group group);
+pid_t StartJob(const char* path, Group group, bool to_terminal = false);
 // The status once waitpid reports it with these options, -1 after 5 s.
 int AwaitJob(pid_t job, int options);
 bool AwaitModes(const termios& modes);
