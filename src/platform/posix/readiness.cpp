@@ -19,7 +19,7 @@ int Readiness(int fd, short events, int timeout_ms) {
   const bool output = (events & POLLOUT) != 0;
   fd_set set;
   FD_ZERO(&set);
-  FD_SET(fd, &set);
+  FD_SET(static_cast<unsigned>(fd), &set);  // not negative: poll answered for it
   timeval limit{0, static_cast<suseconds_t>(timeout_ms) * 1000};
   const int selected = select(fd + 1, output ? nullptr : &set, output ? &set : nullptr, nullptr,
                               timeout_ms < 0 ? nullptr : &limit);
