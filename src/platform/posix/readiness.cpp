@@ -19,7 +19,12 @@ int Readiness(int fd, short events, int timeout_ms) {
   const bool output = (events & POLLOUT) != 0;
   fd_set set;
   FD_ZERO(&set);
-  FD_SET(static_cast<unsigned>(fd), &set);  // not negative: poll answered for it
+  // The C libraries' FD_SET converts the descriptor to their own types,
+  // differently on each (glibc, musl; 32 and 64 bits).
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wsign-conversion"
+  FD_SET(fd, &set);
+#pragma GCC diagnostic pop
   timeval limit{0, static_cast<suseconds_t>(timeout_ms) * 1000};
   const int selected = select(fd + 1, output ? nullptr : &set, output ? &set : nullptr, nullptr,
                               timeout_ms < 0 ? nullptr : &limit);
