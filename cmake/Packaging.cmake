@@ -29,8 +29,6 @@ else()
   add_custom_target(docs ALL DEPENDS ${docs}/anykey.1.gz ${docs}/changelog.gz)
   install(FILES ${docs}/anykey.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
   install(FILES ${docs}/changelog.gz doc/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR})
-  install(FILES doc/lintian-overrides DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/lintian/overrides
-    RENAME anykey)
 
   set(CPACK_GENERATOR DEB)
   set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
