@@ -31,9 +31,6 @@ else()
   install(FILES ${docs}/changelog.gz doc/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR})
   # The .deb is Debian's; elsewhere (macOS, the BSDs) a plain archive.
   if(CMAKE_SYSTEM_NAME STREQUAL "Linux")
-    install(FILES doc/lintian-overrides DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/lintian/overrides
-      RENAME anykey)
-
     set(CPACK_GENERATOR DEB)
     set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
     set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
