@@ -101,9 +101,9 @@ function(install_missing)
 endfunction()
 
 install_missing(${packages})
-# clang's sanitizer runtime is packaged per clang version (libclang-rt-14-dev
-# on Debian 12, -19- on Debian 13): the one of the clang the distribution
-# made its default, which the clang package names.
+# clang's sanitizer runtime, libFuzzer's among it, is packaged per clang
+# version (libclang-rt-14-dev on Debian 12, -19- on Debian 13): the one of
+# the clang the distribution made its default, which the clang package names.
 execute_process(COMMAND dpkg-query -W -f=\${Depends} clang
   OUTPUT_VARIABLE depends COMMAND_ERROR_IS_FATAL ANY)
 if(NOT depends MATCHES "(^|, )clang-([0-9]+)( |,|$)")

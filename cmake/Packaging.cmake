@@ -31,14 +31,6 @@ else()
   install(FILES ${docs}/changelog.gz doc/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR})
   # The .deb is Debian's; elsewhere (macOS, the BSDs) a plain archive.
   if(CMAKE_SYSTEM_NAME STREQUAL "Linux")
-    # The overrides speak to lintian about the package alone: a plain
-    # install leaves them out.
-    install(FILES doc/lintian-overrides DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/lintian/overrides
-      RENAME anykey COMPONENT package EXCLUDE_FROM_ALL)
-    set(CPACK_COMPONENTS_ALL Unspecified package)
-    set(CPACK_DEB_COMPONENT_INSTALL ON)
-    set(CPACK_COMPONENTS_GROUPING ALL_COMPONENTS_IN_ONE)
-
     set(CPACK_GENERATOR DEB)
     set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
     set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)

@@ -137,6 +137,9 @@ bool RunCase(const Case& row, int index) {
   launch.argv = {ANYKEY_BINARY};
   if (row.wrap != nullptr) launch.argv = {"/bin/sh", "-c", row.wrap, ANYKEY_BINARY};
   launch.env = {"PATH=/usr/bin:/bin:/usr/sbin:/sbin", "TERM=xterm"};
+  // Another system's poll, stood in for in the program alone.
+  if (const char* preload = std::getenv("ANYKEY_PRELOAD"))
+    launch.env.push_back(std::string("LD_PRELOAD=") + preload);
   if (row.junk) {
     launch.argv.insert(launch.argv.end(), {"--help", "-x", "/?", "", "--version"});
     launch.env.insert(launch.env.end(),

@@ -8,6 +8,7 @@
 
 #include "console/key_wait.h"
 #include "platform/console_ops.h"
+#include "platform/posix/modes.h"
 #include "platform/posix/readiness.h"
 #include "platform/posix/terminal.h"
 
@@ -55,8 +56,8 @@ BOOL WriteFile(HANDLE file, const void* data, DWORD size, DWORD* written,
     } else if (count == 0) {
       failure = EIO;  // nothing taken and no reason given: trying again would spin
     } else if (errno == EAGAIN || errno == EWOULDBLOCK) {
-      // A held terminal can say it takes more and still refuse: a pause
-      // then, not a spin.
+      // Until it takes more. A held terminal can say it does and still
+      // refuse: a pause then, not a spin.
       if (said_ready) {
         Sleep(PollInterval);
       }
@@ -71,11 +72,9 @@ BOOL WriteFile(HANDLE file, const void* data, DWORD size, DWORD* written,
     const int raised = failure == EPIPE ? SIGPIPE : SIGXFSZ;
     sigset_t pending;
     if (sigpending(&pending) == 0 && sigismember(&pending, raised) == 1) {
-      sigset_t only;
-      sigemptyset(&only);
-      sigaddset(&only, raised);
+      sigdelset(&both, raised == SIGPIPE ? SIGXFSZ : SIGPIPE);
       int taken = 0;
-      sigwait(&only, &taken);
+      sigwait(&both, &taken);
     }
   }
   sigprocmask(SIG_SETMASK, &before, nullptr);
@@ -95,7 +94,7 @@ void Sleep(DWORD milliseconds) {
 
 void ExitProcess(UINT code) {
   LeaveTerminal();
-  _exit(code == 0 && WaitEndedWithoutKey() ? NoKeyStatus : static_cast<int>(code));
+  _exit(code == 0 && EndedWithoutKey() ? NoKeyStatus : static_cast<int>(code));
 }
 
 }  // namespace anykey

@@ -212,28 +212,33 @@ int CheckKeyboard() {
   // input signalled there is nothing to look at; the foreground is asked
   // every tenth time, which is how a move to the background shows.
   const bool told = input != 0 || continued != 0;
+  bool key_counts = true;
   if (holding != 0 && !told && ++quiet_checks < 10) {
-    return input_signalled ? 0 : EndsTheWait(LookAtKeyboard(), true);
+    if (input_signalled) {
+      return 0;
+    }
+  } else {
+    quiet_checks = 0;
+    const Place place = WhereIsTheProgram();
+    if (place == Place::Background) {
+      // A background job has no keyboard, and leaves the terminal's modes to
+      // the foreground.
+      GiveBackTerminal();
+      return 0;
+    }
+    if (place == Place::Foreground && (holding == 0 || continued != 0)) {
+      continued = 0;
+      TakeTerminal();
+    }
+    // Asked only for the foreground: the terminal has said nothing came.
+    if (input_signalled && !told && place == Place::Foreground && holding != 0) {
+      return 0;
+    }
+    // Cleared before the look, so that input after it is told again.
+    input = 0;
+    key_counts = holding != 0 || place == Place::HungUp;
   }
-  quiet_checks = 0;
-  const Place place = WhereIsTheProgram();
-  if (place == Place::Background) {
-    // A background job has no keyboard, and leaves the terminal's modes to
-    // the foreground.
-    GiveBackTerminal();
-    return 0;
-  }
-  if (place == Place::Foreground && (holding == 0 || continued != 0)) {
-    continued = 0;
-    TakeTerminal();
-  }
-  // Asked only for the foreground: the terminal has said nothing came.
-  if (input_signalled && !told && place == Place::Foreground && holding != 0) {
-    return 0;
-  }
-  // Cleared before the look, so that input after it is told again.
-  input = 0;
-  return EndsTheWait(LookAtKeyboard(), holding != 0 || place == Place::HungUp);
+  return EndsTheWait(LookAtKeyboard(), key_counts);
 }
 
 bool EndedWithoutKey() { return no_key; }

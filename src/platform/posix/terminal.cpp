@@ -15,12 +15,10 @@ void LeaveTerminal() { EndOfRun(); }
 
 int _kbhit() { return CheckKeyboard(); }
 
-bool WaitEndedWithoutKey() { return EndedWithoutKey(); }
-
 BOOL FlushConsoleInputBuffer(HANDLE input) {
   // Only the keyboard's own terminal is the console: anything else keeps its
   // input, as a handle that is not the console does on Windows.
-  if (EndedWithoutKey() || !IsTheConsole(input, OpenKeyboard())) {
+  if (!IsTheConsole(input, OpenKeyboard())) {
     return 0;
   }
   return DiscardInput(input, HoldsTerminal()) ? 1 : 0;

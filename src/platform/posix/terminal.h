@@ -18,6 +18,5 @@ void LeaveTerminal();
 // shell shows for a death by SIGHUP, so that a script takes it as a hang-up
 // and never as a key.
 constexpr int NoKeyStatus = 129;
-bool WaitEndedWithoutKey();
 
 }  // namespace anykey
