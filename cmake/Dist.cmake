@@ -76,17 +76,19 @@ function(deb name dir)
   endif()
 endfunction()
 
-# A static executable for any Linux, with its manual page and the README, in
+# A static executable for any Linux, with its manual page, the README and the
+# licence, in
 # a .tar.gz that keeps the executable bit: GNU tar in a fixed order, owned by
 # root, every time the epoch; gzip -n leaves out its own name and time.
 function(static_tar name exe)
   file(MAKE_DIRECTORY ${stage}/static-${name})
-  file(COPY ${SOURCE_DIR}/doc/anykey.1 ${SOURCE_DIR}/README.md DESTINATION ${stage}/static-${name})
+  file(COPY ${SOURCE_DIR}/doc/anykey.1 ${SOURCE_DIR}/README.md ${SOURCE_DIR}/LICENSE
+    DESTINATION ${stage}/static-${name})
   file(COPY_FILE ${exe} ${stage}/static-${name}/anykey)
   normalise(${stage}/static-${name})
   execute_process(
     COMMAND tar --format=gnu --sort=name --owner=0 --group=0 --numeric-owner
-      --mtime=@${epoch} -cf - anykey anykey.1 README.md
+      --mtime=@${epoch} -cf - anykey anykey.1 README.md LICENSE
     COMMAND gzip -9n
     WORKING_DIRECTORY ${stage}/static-${name}
     OUTPUT_FILE ${DIST_DIR}/anykey-${VERSION}-linux-${name}-static.tar.gz
@@ -100,14 +102,15 @@ foreach(name IN LISTS arm_builds)
   static_tar(${name} ${BUILD_DIR}/${name}/static/anykey)
 endforeach()
 
-# The .zip files: the image and the README, in that order, without the extra
-# fields that hold owners and local times.
+# The .zip files: the image, the README and the licence, in that order,
+# without the extra fields that hold owners and local times.
 foreach(build win32 win64)
   string(TOUPPER ${build} variable)
   file(MAKE_DIRECTORY ${stage}/${build})
-  file(COPY ${${variable}_EXE} ${SOURCE_DIR}/README.md DESTINATION ${stage}/${build})
+  file(COPY ${${variable}_EXE} ${SOURCE_DIR}/README.md ${SOURCE_DIR}/LICENSE
+    DESTINATION ${stage}/${build})
   normalise(${stage}/${build})
-  execute_process(COMMAND zip -X -D -q ${DIST_DIR}/anykey-${VERSION}-${build}.zip anykey.exe README.md
+  execute_process(COMMAND zip -X -D -q ${DIST_DIR}/anykey-${VERSION}-${build}.zip anykey.exe README.md LICENSE
     WORKING_DIRECTORY ${stage}/${build} COMMAND_ERROR_IS_FATAL ANY)
 endforeach()
 
@@ -119,6 +122,17 @@ execute_process(
   OUTPUT_FILE ${DIST_DIR}/anykey-${VERSION}.tar.gz COMMAND_ERROR_IS_FATAL ANY)
 
 file(REMOVE_RECURSE ${stage})
+
+# The MIT licence asks that its text go with every copy: each archive must
+# list it (the .deb carries it as its copyright file).
+file(GLOB archives ${DIST_DIR}/*.zip ${DIST_DIR}/*.tar.gz)
+foreach(archive IN LISTS archives)
+  execute_process(COMMAND ${CMAKE_COMMAND} -E tar tf ${archive}
+    OUTPUT_VARIABLE listed COMMAND_ERROR_IS_FATAL ANY)
+  if(NOT listed MATCHES "(^|\n)([^\n]*/)?LICENSE\n")
+    message(FATAL_ERROR "no LICENSE in ${archive}:\n${listed}")
+  endif()
+endforeach()
 file(GLOB files RELATIVE ${DIST_DIR} ${DIST_DIR}/*)
 list(SORT files)
 set(sums "")

@@ -17,6 +17,10 @@ set(ANYKEY_DEB_ARCH_arm armhf)
 set(ANYKEY_DEB_ARCH "${ANYKEY_DEB_ARCH_${CMAKE_SYSTEM_PROCESSOR}}")
 
 function(anykey_harden target)
+  # Debian's flags are for Linux targets; elsewhere the compiler's defaults.
+  if(NOT CMAKE_SYSTEM_NAME STREQUAL "Linux")
+    return()
+  endif()
   set(deb_arch ${ANYKEY_DEB_ARCH})
   find_program(ANYKEY_DPKG_BUILDFLAGS dpkg-buildflags)
   if(NOT ANYKEY_DPKG_BUILDFLAGS OR NOT deb_arch)

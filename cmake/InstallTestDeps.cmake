@@ -3,7 +3,8 @@
 # Uses sudo unless it runs as root. Does nothing when all is there.
 # With -DANYKEY_LOADER=ON, also what the loader workflow needs to build and
 # boot its emulated machine; nobody else needs those. Likewise
-# -DANYKEY_ARM_MACHINES=ON for the arm workflow.
+# -DANYKEY_ARM_MACHINES=ON for the arm workflow, and -DANYKEY_MACOS=ON for
+# the macos workflow.
 set(packages
   g++ cmake make libgtest-dev     # the native build and its unit tests
   musl-tools                      # the static Linux executable
@@ -22,9 +23,19 @@ set(packages
   libunicorn-dev)                 # runs the Windows images' machine code
 # The ARM Linux files; with -DANYKEY_ARM_MACHINES=ON, what boots their kernels.
 list(APPEND packages
-  g++-aarch64-linux-gnu g++-arm-linux-gnueabihf)  # the arm64 and armhf builds
+  g++-aarch64-linux-gnu g++-arm-linux-gnueabihf   # the arm64 and armhf builds
+  musl-dev:arm64 musl-dev:armhf)                  # their static executables
 if(ANYKEY_ARM_MACHINES)
   list(APPEND packages qemu-system-arm cpio)     # the emulated machines, their initramfs
+endif()
+# The macOS builds: npm fetches Zig (unless an npm is there already, as one
+# that comes with Node.js from elsewhere), LLVM's tools read the Mach-O files.
+if(ANYKEY_MACOS)
+  list(APPEND packages llvm)
+  find_program(npm npm)
+  if(NOT npm)
+    list(APPEND packages npm)
+  endif()
 endif()
 if(ANYKEY_LOADER)
   list(APPEND packages
@@ -53,6 +64,17 @@ if(NOT uid STREQUAL "0")
   set(as_root sudo)
 endif()
 set(updated OFF)
+
+# musl for ARM comes as those architectures' own packages (multiarch): dpkg
+# must know the architectures before apt can install them.
+execute_process(COMMAND dpkg --print-foreign-architectures
+  OUTPUT_VARIABLE foreign COMMAND_ERROR_IS_FATAL ANY)
+foreach(arch arm64 armhf)
+  if(NOT foreign MATCHES "(^|\n)${arch}(\n|$)")
+    message(STATUS "Adding the ${arch} architecture to dpkg")
+    execute_process(COMMAND ${as_root} dpkg --add-architecture ${arch} COMMAND_ERROR_IS_FATAL ANY)
+  endif()
+endforeach()
 
 # Installs those of the given packages that are not installed yet.
 function(install_missing)
@@ -85,9 +107,9 @@ install_missing(${packages})
 set(install_options --no-install-recommends)
 install_missing(diffoscope-minimal)
 set(install_options "")
-# clang's sanitizer runtime is packaged per clang version (libclang-rt-14-dev
-# on Debian 12, -19- on Debian 13): the one of the clang the distribution
-# made its default, which the clang package names.
+# clang's sanitizer runtime, libFuzzer's among it, is packaged per clang
+# version (libclang-rt-14-dev on Debian 12, -19- on Debian 13): the one of
+# the clang the distribution made its default, which the clang package names.
 execute_process(COMMAND dpkg-query -W -f=\${Depends} clang
   OUTPUT_VARIABLE depends COMMAND_ERROR_IS_FATAL ANY)
 if(NOT depends MATCHES "(^|, )clang-([0-9]+)( |,|$)")

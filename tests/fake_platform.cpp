@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "console_calls.h"
 #include "platform/console_ops.h"
 
 namespace fake {
@@ -19,17 +20,16 @@ void Reset() {
 
 namespace anykey {
 
-// Handles name the standard stream they stand for: h11 for output, h10 for input.
+// Handles are the negated stream numbers: 11 for output, 10 for input.
 HANDLE GetStdHandle(DWORD which) {
-  const int handle = -static_cast<int>(which);
-  fake::calls.push_back("GetStdHandle(-" + std::to_string(handle) + ")");
-  return handle;
+  fake::calls.push_back(console_calls::GetStdHandle(static_cast<std::int32_t>(which)));
+  return -static_cast<int>(which);
 }
 
 BOOL WriteFile(HANDLE file, const void* data, DWORD size, DWORD* written, OVERLAPPED* overlapped) {
-  const std::string bytes(static_cast<const char*>(data), size);
-  fake::calls.push_back("WriteFile(h" + std::to_string(file) + ", \"" + bytes + "\", " +
-                        std::to_string(size) + (overlapped != nullptr ? ", overlapped)" : ")"));
+  fake::calls.push_back(console_calls::WriteFile(static_cast<std::uint32_t>(file),
+                                                 std::string(static_cast<const char*>(data), size),
+                                                 overlapped != nullptr));
   if (fake::write_limit < 0) {
     return 0;
   }
@@ -37,23 +37,21 @@ BOOL WriteFile(HANDLE file, const void* data, DWORD size, DWORD* written, OVERLA
   return 1;
 }
 
-void Sleep(DWORD milliseconds) {
-  fake::calls.push_back("Sleep(" + std::to_string(milliseconds) + ")");
-}
+void Sleep(DWORD milliseconds) { fake::calls.push_back(console_calls::Sleep(milliseconds)); }
 
 int _kbhit() {
-  const int hit = fake::checks_before_key-- > 0 ? 0 : 1;
-  fake::calls.push_back("_kbhit()=" + std::to_string(hit));
+  const int hit = console_calls::KbhitAnswer(fake::checks_before_key);
+  fake::calls.push_back(console_calls::Kbhit(hit));
   return hit;
 }
 
 BOOL FlushConsoleInputBuffer(HANDLE input) {
-  fake::calls.push_back("FlushConsoleInputBuffer(h" + std::to_string(input) + ")");
+  fake::calls.push_back(console_calls::FlushConsoleInputBuffer(static_cast<std::uint32_t>(input)));
   return 1;
 }
 
 void ExitProcess(UINT code) {
-  fake::calls.push_back("ExitProcess(" + std::to_string(code) + ")");
+  fake::calls.push_back(console_calls::ExitProcess(code));
   std::longjmp(fake::exit_jump, 1);
 }
 

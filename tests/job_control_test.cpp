@@ -1,6 +1,8 @@
 // Job control around the real POSIX binary: stops that are dropped, a
 // job-control shell of the test's own, and a seeded storm of signals.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -55,7 +57,8 @@ enum class Step {
   Continue,         // bg
   Fg,               // the modes from before, the terminal to the job, SIGCONT
   Handover,         // the terminal to another group, modes untouched
-  Settle,           // five pauses of its wait, in which the job must neither stop nor end
+  Settle,           // five pauses of its wait, or a hundred looks through one sleep (a
+                    // held write), in which the job must neither stop nor end
   ExpectShells,     // the terminal has the shell's raw modes
   ExpectBefore,     // the terminal has the modes from before the job
   AwaitBefore,      // ... within 5 s
@@ -67,7 +70,29 @@ enum class Step {
   Paste,            // 500 bytes of a paste on the keyboard, in pieces 3 ms apart (late:
                     // on standard error if they came further apart)
   ExitsZero,        // see the job exit 0, with nothing left pending
+  ToTerminal,       // jobs started from now on write to the terminal
+  Tostop,           // stty tostop: a background job's write stops it
+  Hold,             // output held, as ^S does
+  LetGo,            // output let go, as ^Q does
+  NonBlocking,      // O_NONBLOCK on the terminal's description, shared with the job
+  AwaitStopped,     // see the job stop by itself
+  ExpectPrompt,     // the whole prompt reaches the screen within 5 s
+  TypeKey,          // a key on the keyboard
 };
+
+// Reads the screen until the whole prompt is there.
+bool AwaitPrompt() {
+  std::string screen;
+  char bytes[64];
+  pollfd ready{BodyKeyboard, POLLIN, 0};
+  while (screen.find("Press any key to end polling\r\r\n") == std::string::npos) {
+    if (poll(&ready, 1, 5000) <= 0) return false;
+    const ssize_t count = read(BodyKeyboard, bytes, sizeof bytes);
+    if (count <= 0) return false;
+    screen.append(bytes, static_cast<size_t>(count));
+  }
+  return true;
+}
 
 int RunJobSteps(const std::vector<Step>& steps) {
   const termios before = BecomeShell();
@@ -76,6 +101,7 @@ int RunJobSteps(const std::vector<Step>& steps) {
   pid_t other = -1;
   pid_t second = -1;
   int failures = 0;
+  bool to_terminal = false;
   auto fail = [&](size_t step, const char* what) {
     ++failures;
     dprintf(2, "step %zu: %s\n", step + 1, what);
@@ -87,9 +113,35 @@ int RunJobSteps(const std::vector<Step>& steps) {
       case Step::Foreground:
       case Step::Background:
       case Step::Orphaned:
-        job = StartJob(ANYKEY_BINARY, steps[i] == Step::Foreground   ? Group::Foreground
-                                      : steps[i] == Step::Background ? Group::Background
-                                                                     : Group::Shells);
+        job = StartJob(ANYKEY_BINARY,
+                       steps[i] == Step::Foreground   ? Group::Foreground
+                       : steps[i] == Step::Background ? Group::Background
+                                                      : Group::Shells,
+                       to_terminal);
+        break;
+      case Step::ToTerminal:
+        to_terminal = true;
+        break;
+      case Step::Tostop:
+        shells = Modes(0);
+        shells.c_lflag |= TOSTOP;
+        tcsetattr(0, TCSANOW, &shells);
+        break;
+      case Step::Hold:
+      case Step::LetGo:
+        tcflow(0, steps[i] == Step::Hold ? TCOOFF : TCOON);
+        break;
+      case Step::NonBlocking:
+        fcntl(0, F_SETFL, fcntl(0, F_GETFL) | O_NONBLOCK);
+        break;
+      case Step::AwaitStopped:
+        if (!WIFSTOPPED(WaitForStatus(job, WUNTRACED))) fail(i, "did not stop");
+        break;
+      case Step::ExpectPrompt:
+        if (!AwaitPrompt()) fail(i, "the whole prompt never came");
+        break;
+      case Step::TypeKey:
+        if (write(BodyKeyboard, "k", 1) != 1) fail(i, "no keyboard");
         break;
       case Step::AwaitWaitModes:
         if (!WaitForEcho(0, false)) fail(i, "the wait modes never came");
@@ -119,14 +171,18 @@ int RunJobSteps(const std::vector<Step>& steps) {
         tcsetpgrp(0, other);
         break;
       case Step::Settle: {
-        long first = 0, now = 0, forced = 0;
+        long first = 0, now = 0, forced = 0, seen = -1;
+        int looks = 0;  // in a row, finding it asleep in one call
         bool ended = !ContextSwitches(job, &first, &forced);
-        const bool paused = WaitFor([&] {
+        const bool settled = WaitFor([&] {
           ended = ended || waitpid(job, &status, WUNTRACED | WNOHANG) != 0;
-          return ended || (ContextSwitches(job, &now, &forced) && now >= first + 5);
+          if (ended || !ContextSwitches(job, &now, &forced)) return true;
+          looks = now == seen && ReadProcStat(job).state == 'S' ? looks + 1 : 0;
+          seen = now;
+          return now >= first + 5 || looks >= 100;
         });
         if (ended) fail(i, "stopped or ended");
-        if (!paused) fail(i, "made no five pauses");
+        if (!settled) fail(i, "made no five pauses");
         break;
       }
       case Step::ExpectShells:
@@ -242,6 +298,16 @@ TEST(Terminal, LeavesOtherJobsModesAloneUnderJobControl) {
        {S::Foreground, S::AwaitWaitModes, S::Stop, S::Reclaim, S::ExpectBefore, S::Continue,
         S::Settle, S::ExpectBefore, S::Second, S::AwaitWaitModes, S::Settle, S::ExpectWaitModes,
         S::KeyEndsSecond, S::ExpectBefore, S::EndByTerm, S::ExpectBefore}},
+      // A write that a stop interrupts goes on after the continue.
+      {"stty tostop, stopped by its prompt in the background, then fg",
+       {S::Tostop, S::ToTerminal, S::Background, S::AwaitStopped, S::Fg, S::ExpectPrompt,
+        S::AwaitWaitModes, S::TypeKey, S::ExitsZero}},
+      {"^Z while the prompt waits for held output, let go, fg",
+       {S::Hold, S::ToTerminal, S::Foreground, S::AwaitWaitModes, S::Settle, S::Stop, S::LetGo,
+        S::Fg, S::ExpectPrompt, S::AwaitWaitModes, S::TypeKey, S::ExitsZero}},
+      {"output held on a description left non-blocking, then let go",
+       {S::Hold, S::NonBlocking, S::ToTerminal, S::Foreground, S::AwaitWaitModes, S::Settle,
+        S::LetGo, S::ExpectPrompt, S::TypeKey, S::ExitsZero}},
   };
   // A row whose paste came late in three runs says nothing: a skip, with why.
   std::string skipped;

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <stdlib.h>
 #include <unistd.h>
 
 #include "pty_session.h"
@@ -11,15 +12,17 @@ termios BecomeShell() {
   return Modes(0);
 }
 
-pid_t StartJob(const char* path, Group group) {
+pid_t StartJob(const char* path, Group group, bool to_terminal) {
   const pid_t job = fork();
   if (job == 0) {
     if (group != Group::Shells) setpgid(0, 0);
     if (group == Group::Foreground) tcsetpgrp(0, getpgrp());
     for (const int job_signal : {SIGTSTP, SIGTTIN, SIGTTOU}) signal(job_signal, SIG_DFL);
-    const int null = open("/dev/null", O_WRONLY);
+    const int null = to_terminal ? dup(0) : open("/dev/null", O_WRONLY);
     dup2(null, 1);
     close(null);
+    // Another system's poll, stood in for in the job alone.
+    if (const char* preload = getenv("ANYKEY_PRELOAD")) setenv("LD_PRELOAD", preload, 1);
     execl(path, path, static_cast<char*>(nullptr));
     _exit(127);
   }

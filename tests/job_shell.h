@@ -14,9 +14,10 @@
 // the terminal has now.
 termios BecomeShell();
 // A job's own process group (or the shell's, for an orphaned one), standard
-// output to /dev/null, signals as a fresh program gets them.
+// output to /dev/null unless to the terminal, signals as a fresh program
+// gets them.
 enum class Group { Foreground, Background, Shells };
-pid_t StartJob(const char* path, Group group);
+pid_t StartJob(const char* path, Group group, bool to_terminal = false);
 // Takes the terminal back and reads the input left there for the next
 // reader; the modes stay as they were.
 std::string PendingOnTerminal();

@@ -4,23 +4,16 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <cstring>
-#include <fstream>
-#include <iterator>
 #include <map>
+
+#include "console_calls.h"
+#include "pe_image.h"
 
 namespace {
 
 constexpr std::uint64_t StubBase = 0x70000000;  // one 16-byte stub per import
 constexpr std::uint64_t StackTop = 0x00200000;
 constexpr std::uint64_t StackSize = 0x10000;
-
-template <typename T>
-T Get(const std::vector<unsigned char>& bytes, std::size_t offset) {
-  T value{};
-  if (offset + sizeof(T) <= bytes.size()) std::memcpy(&value, &bytes[offset], sizeof(T));
-  return value;
-}
 
 struct Machine {
   uc_engine* uc = nullptr;
@@ -48,9 +41,7 @@ struct Machine {
     const int regs[] = {UC_X86_REG_RCX, UC_X86_REG_RDX, UC_X86_REG_R8, UC_X86_REG_R9};
     return n < 4 ? Reg(regs[n]) : Memory(Reg(UC_X86_REG_RSP) + 8 + 8 * n, 8);
   }
-  static std::string Handle(std::uint64_t value) {
-    return "h" + std::to_string(static_cast<std::uint32_t>(value));
-  }
+  static std::uint32_t Handle(std::uint64_t value) { return static_cast<std::uint32_t>(value); }
 
   // Called as a stub is about to execute its ret; sets the result register.
   void Call(const std::string& name) {
@@ -58,7 +49,7 @@ struct Machine {
     std::string line;
     if (name == "GetStdHandle") {
       const auto which = static_cast<std::int32_t>(Arg(0));
-      line = name + "(" + std::to_string(which) + ")";
+      line = console_calls::GetStdHandle(which);
       result = static_cast<std::uint64_t>(-which);
     } else if (name == "WriteFile") {
       const auto size = static_cast<std::uint32_t>(Arg(2));
@@ -66,19 +57,18 @@ struct Machine {
       uc_mem_read(uc, Arg(1), bytes.data(), size);
       const std::uint32_t written = std::min(size, write_limit);
       uc_mem_write(uc, Arg(3), &written, sizeof written);
-      line = name + "(" + Handle(Arg(0)) + ", \"" + bytes + "\", " + std::to_string(size) +
-             (Arg(4) != 0 ? ", overlapped)" : ")");
+      line = console_calls::WriteFile(Handle(Arg(0)), bytes, Arg(4) != 0);
       result = 1;
     } else if (name == "Sleep") {
-      line = name + "(" + std::to_string(static_cast<std::uint32_t>(Arg(0))) + ")";
+      line = console_calls::Sleep(static_cast<std::uint32_t>(Arg(0)));
     } else if (name == "_kbhit") {
-      result = checks_before_key-- > 0 ? 0 : 1;
-      line = name + "()=" + std::to_string(result);
+      result = static_cast<std::uint64_t>(console_calls::KbhitAnswer(checks_before_key));
+      line = console_calls::Kbhit(static_cast<int>(result));
     } else if (name == "FlushConsoleInputBuffer") {
-      line = name + "(" + Handle(Arg(0)) + ")";
+      line = console_calls::FlushConsoleInputBuffer(Handle(Arg(0)));
       result = 1;
     } else if (name == "ExitProcess") {
-      line = name + "(" + std::to_string(static_cast<std::uint32_t>(Arg(0))) + ")";
+      line = console_calls::ExitProcess(static_cast<std::uint32_t>(Arg(0)));
       uc_emu_stop(uc);
     } else {
       line = "unexpected import " + name;
@@ -104,54 +94,40 @@ unsigned ArgumentBytes(const std::string& name, bool wide) {
   return 4;  // GetStdHandle, Sleep, FlushConsoleInputBuffer, ExitProcess
 }
 
-std::string Load(Machine& m, const std::vector<unsigned char>& image, std::uint64_t& entry) {
-  if (Get<std::uint16_t>(image, 0) != 0x5a4d) return "not an MZ image";
-  const auto pe = Get<std::uint32_t>(image, 0x3c);
-  if (Get<std::uint32_t>(image, pe) != 0x4550) return "no PE signature";
-  const auto sections = Get<std::uint16_t>(image, pe + 6);
-  const auto optional = pe + 24;
-  const auto magic = Get<std::uint16_t>(image, optional);
-  if (magic != 0x10b && magic != 0x20b) return "unknown optional header";
-  m.wide = magic == 0x20b;
-  const std::uint64_t base =
-      m.wide ? Get<std::uint64_t>(image, optional + 24) : Get<std::uint32_t>(image, optional + 28);
-  const auto image_size = Get<std::uint32_t>(image, optional + 56);
-  const auto directories = optional + (m.wide ? 112 : 96);
-  const auto imports = Get<std::uint32_t>(image, directories + 8);
-  entry = base + Get<std::uint32_t>(image, optional + 16);
-
+// Maps the image at load_base, adding the difference from its preferred
+// base to each fixup, and points every import's address table entry at a
+// stub: "ret" or "ret N".
+std::string Load(Machine& m, const PeImage& image, std::uint64_t load_base) {
+  if (!image.error.empty()) return image.error;
+  const std::uint64_t delta = load_base - image.base;
+  if (delta != 0 && (image.characteristics & 1) != 0) {
+    return "relocations stripped: the image cannot be loaded at another base";
+  }
+  m.wide = image.wide;
   if (uc_open(UC_ARCH_X86, m.wide ? UC_MODE_64 : UC_MODE_32, &m.uc) != UC_ERR_OK) return "uc_open";
-  const std::uint64_t mapped = (image_size + 0xfffU) & ~std::uint64_t{0xfff};
-  uc_mem_map(m.uc, base, mapped, UC_PROT_ALL);
-  uc_mem_write(m.uc, base, image.data(), std::min<std::size_t>(0x200, image.size()));
-  const auto table = optional + Get<std::uint16_t>(image, pe + 20);
-  for (unsigned i = 0; i < sections; ++i) {
-    const auto header = table + 40 * i;
-    const auto address = Get<std::uint32_t>(image, header + 12);
-    const auto raw_size = Get<std::uint32_t>(image, header + 16);
-    const auto raw = Get<std::uint32_t>(image, header + 20);
-    if (raw + raw_size > image.size()) return "section past the end of the file";
-    uc_mem_write(m.uc, base + address, &image[raw], raw_size);
+  const std::uint64_t mapped = (image.image_size + 0xfffU) & ~std::uint64_t{0xfff};
+  if (uc_mem_map(m.uc, load_base, mapped, UC_PROT_ALL) != UC_ERR_OK) return "cannot map the image";
+  uc_mem_write(m.uc, load_base, image.bytes.data(),
+               std::min<std::size_t>(0x200, image.bytes.size()));
+  for (const PeSection& s : image.sections) {
+    uc_mem_write(m.uc, load_base + s.address, &image.bytes[s.raw_at], s.raw_size);
+  }
+  for (const auto& [address, type] : image.fixups) {
+    const unsigned size = type == 10 ? 8 : type == 3 ? 4 : 0;
+    if (size == 0) return "a fixup of type " + std::to_string(type);
+    std::uint64_t value = m.Memory(load_base + address, size) + delta;
+    uc_mem_write(m.uc, load_base + address, &value, size);
   }
 
-  // Every import-table entry points at a stub: "ret" or "ret N".
   uc_mem_map(m.uc, StubBase, 0x1000, UC_PROT_ALL);
-  const unsigned slot = m.wide ? 8 : 4;
   std::uint64_t next = StubBase;
-  for (std::uint64_t d = base + imports;; d += 20) {
-    const auto lookup = static_cast<std::uint32_t>(m.Memory(d, 4));
-    const auto iat = static_cast<std::uint32_t>(m.Memory(d + 16, 4));
-    if (iat == 0) break;
-    for (std::uint64_t i = 0;; ++i) {
-      const std::uint64_t name_rva = m.Memory(base + (lookup != 0 ? lookup : iat) + i * slot, slot);
-      if (name_rva == 0) break;
-      char name[64] = {};
-      uc_mem_read(m.uc, base + name_rva + 2, name, sizeof name - 1);
-      const unsigned pop = ArgumentBytes(name, m.wide);
+  for (const PeLibrary& library : image.libraries) {
+    for (const PeImport& import : library.imports) {
+      const unsigned pop = ArgumentBytes(import.name, m.wide);
       const unsigned char ret[] = {0xc2, static_cast<unsigned char>(pop), 0, 0xc3};
       uc_mem_write(m.uc, next, pop != 0 ? ret : ret + 3, pop != 0 ? 3 : 1);
-      uc_mem_write(m.uc, base + iat + i * slot, &next, slot);
-      m.stubs[next] = name;
+      uc_mem_write(m.uc, load_base + import.entry, &next, m.wide ? 8 : 4);
+      m.stubs[next] = import.name;
       next += 16;
     }
   }
@@ -168,18 +144,17 @@ std::string Load(Machine& m, const std::vector<unsigned char>& image, std::uint6
 
 }  // namespace
 
-EmulatedRun RunImage(const std::string& path, int checks_before_key, unsigned write_limit) {
-  std::ifstream file(path, std::ios::binary);
-  const std::vector<unsigned char> image((std::istreambuf_iterator<char>(file)),
-                                         std::istreambuf_iterator<char>());
+EmulatedRun RunImage(const std::string& path, int checks_before_key, unsigned write_limit,
+                     std::uint64_t load_base) {
+  const PeImage image = ReadPeImage(path);
   Machine m;
   m.checks_before_key = checks_before_key;
   m.write_limit = write_limit;
-  std::uint64_t entry = 0;
-  m.run.error = Load(m, image, entry);
+  if (load_base == 0) load_base = image.base;
+  m.run.error = Load(m, image, load_base);
   if (m.run.error.empty()) {
     // Bounded, so that a run that never reaches ExitProcess fails instead of hanging.
-    const uc_err status = uc_emu_start(m.uc, entry, 0, 0, 1000000);
+    const uc_err status = uc_emu_start(m.uc, load_base + image.entry, 0, 0, 1000000);
     if (status != UC_ERR_OK) m.run.error = uc_strerror(status);
     if (m.run.calls.empty() || m.run.calls.back().rfind("ExitProcess", 0) != 0) {
       m.run.error += " the run did not end in ExitProcess";

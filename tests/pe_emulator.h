@@ -3,6 +3,7 @@
 // records the call and answers as the console would.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -12,5 +13,8 @@ struct EmulatedRun {
 };
 
 // _kbhit answers 0 checks_before_key times, then 1; WriteFile reports at
-// most write_limit bytes written.
-EmulatedRun RunImage(const std::string& path, int checks_before_key, unsigned write_limit);
+// most write_limit bytes written. With a load_base, the image is mapped
+// there instead of at its preferred base, its base relocations applied, as
+// a loader does when that base is taken or randomised.
+EmulatedRun RunImage(const std::string& path, int checks_before_key, unsigned write_limit,
+                     std::uint64_t load_base = 0);

@@ -7,9 +7,21 @@
 # With -DSTATIC_MAX_SIZE=, the static executable's counterpart instead: it
 # asks nothing of the system at all (no dynamic section, no interpreter) and
 # stays within that many bytes. MACHINE: the processor readelf must name.
+# A macOS executable (Mach-O) is read with LLVM's tools instead, NM being
+# llvm-nm: cmake -DBINARY= -DNM= -DOBJDUMP= -DMACHINE= -DMACOS_MIN= -P ...
+# It must be a position-independent executable for MACHINE (as
+# llvm-objdump names the processor), for MACOS_MIN and later, need the system
+# library alone, and, on ARM64, carry a code signature (ad hoc at least): a
+# Mac runs no arm64 code without one.
 cmake_minimum_required(VERSION 3.25)
 
-if(DEFINED MACHINE)
+file(READ ${BINARY} magic LIMIT 4 HEX)
+set(macho OFF)
+if(magic STREQUAL "cffaedfe")  # 64-bit Mach-O, little-endian
+  set(macho ON)
+endif()
+
+if(DEFINED MACHINE AND NOT macho)
   execute_process(COMMAND ${READELF} -h ${BINARY} OUTPUT_VARIABLE header COMMAND_ERROR_IS_FATAL ANY)
   string(REGEX MATCH "Machine: +([^\n]+)" _ "${header}")
   if(NOT CMAKE_MATCH_1 STREQUAL MACHINE)
@@ -36,7 +48,8 @@ endif()
 set(posix
   _exit cfgetispeed cfgetospeed clock_gettime close fcntl fstat getpgrp getpid getsid
   isatty memcpy memset nanosleep open poll ptsname raise read select sigaction
-  sigaddset sigdelset sigemptyset sigfillset sigismember sigprocmask sigtimedwait tcflush tcgetattr
+  sigaddset sigdelset sigemptyset sigfillset sigismember sigpending sigprocmask sigwait tcflush
+  tcgetattr
   tcgetpgrp tcgetsid tcsetattr write)
 # glibc's plumbing, which the program never calls itself.
 set(runtime
@@ -49,11 +62,66 @@ set(runtime
   __stack_chk_fail             # the stack protector's end, when a frame was overrun
   __stack_chk_guard            # its canary, a variable of the dynamic loader on ARM
   abort                        # ARM's start-up code, should __libc_start_main return
-  __fdelt_chk)                 # the bounds check of FD_SET and FD_ISSET (select's)
+  __fdelt_chk                  # the bounds check of FD_SET and FD_ISSET (select's)
+  __error                      # macOS: where errno lives
+  __darwin_check_fd_set_overflow  # macOS: FD_SET's and FD_ISSET's bounds check
+  dyld_stub_binder)            # macOS: the dynamic loader's binder of lazy calls
 
-execute_process(COMMAND ${NM} -D --undefined-only ${BINARY}
-  OUTPUT_VARIABLE listing COMMAND_ERROR_IS_FATAL ANY)
-string(REGEX REPLACE "[ \t]*[wUv] ([^ @\n]+)(@[^\n]*)?\n" "\\1;" symbols "${listing}")
+set(faults "")
+if(macho)
+  execute_process(COMMAND ${OBJDUMP} --macho --private-headers ${BINARY}
+    OUTPUT_VARIABLE headers COMMAND_ERROR_IS_FATAL ANY)
+  if(NOT headers MATCHES "MH_MAGIC_64 +([A-Z0-9_]+) +[A-Z0-9_]+ +0x[0-9a-f]+ +EXECUTE [^\n]* PIE\n")
+    list(APPEND faults "not a position-independent executable")
+  elseif(NOT CMAKE_MATCH_1 STREQUAL MACHINE)
+    list(APPEND faults "wrong machine: ${CMAKE_MATCH_1}, not ${MACHINE}")
+  endif()
+  set(oldest none)
+  if(headers MATCHES "LC_BUILD_VERSION\n +cmdsize [0-9]+\n +platform (macos|1)\n +sdk [^\n]+\n +minos ([0-9.]+)")
+    set(oldest ${CMAKE_MATCH_2})
+  endif()
+  if(NOT oldest STREQUAL MACOS_MIN)
+    list(APPEND faults "oldest macOS '${oldest}', not ${MACOS_MIN}")
+  endif()
+  # The libraries, less the dynamic loader itself.
+  string(REGEX MATCHALL "\n +name (/[^ ]+) \\(offset" needed "${headers}")
+  list(TRANSFORM needed REPLACE "^\n +name ([^ ]+).*" "\\1")
+  list(REMOVE_ITEM needed /usr/lib/dyld)
+  if(NOT needed STREQUAL "/usr/lib/libSystem.B.dylib")
+    list(APPEND faults "needs more than the system library: ${needed}")
+  endif()
+  # The signature: an embedded superblob whose first blob is a code directory.
+  if(MACHINE STREQUAL "ARM64")
+    set(signed OFF)
+    if(headers MATCHES "cmd LC_CODE_SIGNATURE\n +cmdsize [0-9]+\n +dataoff ([0-9]+)")
+      set(at ${CMAKE_MATCH_1})
+      # Big-endian: magic, length, count, then the first blob's type and offset.
+      file(READ ${BINARY} blob OFFSET ${at} LIMIT 20 HEX)
+      string(SUBSTRING "${blob}" 0 8 superblob)
+      string(SUBSTRING "${blob}" 24 8 type)
+      string(SUBSTRING "${blob}" 32 8 offset)
+      if(superblob STREQUAL "fade0cc0" AND type STREQUAL "00000000")
+        math(EXPR at "${at} + 0x${offset}")
+        file(READ ${BINARY} directory OFFSET ${at} LIMIT 4 HEX)
+        if(directory STREQUAL "fade0c02")
+          set(signed ON)
+        endif()
+      endif()
+    endif()
+    if(NOT signed)
+      list(APPEND faults "no code signature")
+    endif()
+  endif()
+  # C's names, less the leading underscore and the suffix that picks a
+  # variant of a function (fstat$INODE64, select$1050).
+  execute_process(COMMAND ${NM} -u --format=posix ${BINARY}
+    OUTPUT_VARIABLE listing COMMAND_ERROR_IS_FATAL ANY)
+  string(REGEX REPLACE "_?([^ $\n]+)(\\$[^ \n]*)? [wU][^\n]*\n" "\\1;" symbols "${listing}")
+else()
+  execute_process(COMMAND ${NM} -D --undefined-only ${BINARY}
+    OUTPUT_VARIABLE listing COMMAND_ERROR_IS_FATAL ANY)
+  string(REGEX REPLACE "[ \t]*[wUv] ([^ @\n]+)(@[^\n]*)?\n" "\\1;" symbols "${listing}")
+endif()
 set(bad "")
 foreach(symbol IN LISTS symbols)
   # The fortified form of a POSIX function (__read_chk) is that function.
@@ -71,6 +139,18 @@ foreach(symbol IN LISTS symbols)
   endif()
 endforeach()
 
+if(macho)
+  list(LENGTH symbols count)
+  message(STATUS "${count} imports; needs ${needed}")
+  if(bad)
+    list(APPEND faults "not POSIX: ${bad}")
+  endif()
+  if(faults)
+    list(JOIN faults "\n" faults)
+    message(FATAL_ERROR "${faults}")
+  endif()
+  return()
+endif()
 execute_process(COMMAND ${READELF} -d ${BINARY} OUTPUT_VARIABLE dynamic COMMAND_ERROR_IS_FATAL ANY)
 string(REGEX MATCHALL "Shared library: \\[[^]]+\\]" needed "${dynamic}")
 list(LENGTH symbols count)

@@ -23,11 +23,20 @@ void ReadScreen(PtySession& session) {
     if (n <= 0) break;
     session.screen.append(buffer, static_cast<size_t>(n));
   }
+  for (ssize_t n; session.caller_out >= 0 && (n = read(session.caller_out, buffer, 64)) > 0;)
+    session.screen.append(buffer, static_cast<size_t>(n));
+}
+
+void HangUp(PtySession& session) {
+  for (int* end : {&session.master, &session.caller_in, &session.caller_out}) {
+    if (*end >= 0) close(*end);
+    *end = -1;
+  }
 }
 
 namespace {
 
-[[noreturn]] void Exec(const Launch& launch, int master, int slave) {
+[[noreturn]] void Exec(const Launch& launch, int master, int slave, int in_pipe, int out_pipe) {
   setsid();
   if (launch.ctty == Ctty::Controlling) ioctl(slave, TIOCSCTTY, 0);
   // Everything is opened before the standard descriptors are rearranged, so
@@ -35,11 +44,13 @@ namespace {
   const int terminal = launch.ctty != Ctty::None ? slave : open("/dev/null", O_RDWR);
   const int in = launch.in == Stdin::Terminal || launch.in == Stdin::Closed ? terminal
                  : launch.in == Stdin::Master                               ? master
+                 : launch.in == Stdin::Pipe                                 ? in_pipe
                  : launch.in == Stdin::DevNull ? open("/dev/null", O_RDONLY)
                                                : open(launch.in_path.c_str(), O_RDONLY);
   int out = launch.out == Stdout::File || launch.out == Stdout::FileAtLimit
                 ? open(launch.out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600)
-                : terminal;
+            : launch.out == Stdout::Pipe ? out_pipe
+                                         : terminal;
   if (launch.out == Stdout::BrokenPipe) {
     int ends[2];
     if (pipe(ends) == 0) {
@@ -98,8 +109,21 @@ PtySession Start(const Launch& launch) {
   }
   if (launch.out == Stdout::HeldTerminal) tcflow(session.slave, TCOOFF);
   session.at_start = Modes(session);
+  int in_pipe[2] = {-1, -1}, out_pipe[2] = {-1, -1};
+  if (launch.in == Stdin::Pipe && pipe(in_pipe) != 0) in_pipe[0] = -1;
+  if (launch.out == Stdout::Pipe && pipe(out_pipe) != 0) out_pipe[1] = -1;
+  // The child closes descriptors up to BodyKeyboard only: the test's own
+  // ends, wherever they are, must not reach the program, or a hang-up would
+  // never come.
+  for (const int own : {session.master, session.slave, in_pipe[1], out_pipe[0]})
+    if (own >= 0) fcntl(own, F_SETFD, FD_CLOEXEC);
   session.pid = fork();
-  if (session.pid == 0) Exec(launch, session.master, session.slave);
+  if (session.pid == 0) Exec(launch, session.master, session.slave, in_pipe[0], out_pipe[1]);
+  for (const int child_end : {in_pipe[0], out_pipe[1]})
+    if (child_end >= 0) close(child_end);
+  session.caller_in = in_pipe[1];
+  session.caller_out = out_pipe[0];
+  if (session.caller_out >= 0) fcntl(session.caller_out, F_SETFL, O_NONBLOCK);
   return session;
 }
 

@@ -16,16 +16,19 @@ struct PtySession {
   int master = -1;
   int slave = -1;
   pid_t pid = -1;
-  std::string screen;  // everything the master has read so far
+  std::string screen;  // everything the master (and the caller's pipe) has read so far
+  int caller_in = -1, caller_out = -1;  // the caller's ends of Stdin::Pipe and Stdout::Pipe
   termios at_start{};  // the modes before the program ran: it may set its own at once
 };
 
-// Master: the master side of the session's own terminal.
-enum class Stdin { Terminal, DevNull, File, Closed, Master };
+// Master: the master side of the session's own terminal. Pipe: a pipe whose
+// other end the test holds, as a caller without a terminal (a remote shell's
+// server) does; what comes out of Stdout::Pipe is read onto the screen.
+enum class Stdin { Terminal, DevNull, File, Closed, Master, Pipe };
 // FileAtLimit: a file that may not grow (RLIMIT_FSIZE 0). HeldTerminal: the
 // terminal, its output stopped from before the start (as ^S or Scroll Lock
 // leave it), so the prompt's write blocks until the test resumes it.
-enum class Stdout { File, Terminal, Closed, BrokenPipe, FileAtLimit, HeldTerminal };
+enum class Stdout { File, Terminal, Closed, BrokenPipe, FileAtLimit, HeldTerminal, Pipe };
 // Whether the session's terminal is its controlling terminal; Standard: it
 // is not, but it is on the standard descriptors (as under su -c); None: no
 // terminal anywhere.
@@ -70,6 +73,8 @@ inline bool WaitForEcho(const PtySession& session, bool on, int seconds = 5) {
 // The wait status that waitpid reports with these options, or -1 if none
 // came in time.
 int WaitForStatus(pid_t pid, int options, int seconds = 5);
+// The other ends go: the terminal's master (a hang-up) and the caller's pipes.
+void HangUp(PtySession& session);
 void Type(const PtySession& session, const std::string& keys);
 // The wait status, or -1 if the program did not end in time (it is killed
 // then). Reads the screen meanwhile, so that the program never blocks on it.

@@ -28,7 +28,7 @@ struct Case {
   bool junk;            // arguments and environment that must make no difference
   const char* ahead;    // typed before the program starts
   const char* typed;    // typed once the program waits; pieces split by Gap
-  int sent;             // a signal sent once the program waits
+  int sent;             // a signal sent once the program waits, or HangUp
   int exit_code;        // or -1 ...
   int died_by;          // ... the signal that ended it
   bool core;            // and left a core
@@ -47,6 +47,10 @@ struct Case {
 // row's signal there instead of at the end (SIGSTOP: and SIGCONT once stopped).
 constexpr char Gap = '\xff';
 constexpr char Act = '\xfe';
+// Sent instead of a signal: the terminal's master and the caller's pipes close.
+constexpr int HangsUp = -1;
+// The status of a wait that no key ended.
+constexpr int NoKey = 129;
 
 // Shell commands as a user pastes them, 1000 bytes, in pieces that arrive
 // over more than a poll interval; Act after the given piece.
@@ -170,6 +174,9 @@ const char* RunCase(const Case& row, int index) {
   launch.argv = {ANYKEY_BINARY};
   if (row.wrap != nullptr) launch.argv = {"/bin/sh", "-c", row.wrap, ANYKEY_BINARY};
   launch.env = {"PATH=/usr/bin:/bin:/usr/sbin:/sbin", "TERM=xterm"};
+  // Another system's poll, stood in for in the program alone.
+  if (const char* preload = std::getenv("ANYKEY_PRELOAD"))
+    launch.env.push_back(std::string("LD_PRELOAD=") + preload);
   if (row.junk) {
     launch.argv.insert(launch.argv.end(), {"--help", "-x", "/?", "", "--version"});
     launch.env.insert(launch.env.end(),
@@ -196,9 +203,11 @@ const char* RunCase(const Case& row, int index) {
     if (row.early) {
       EXPECT_TRUE(row.out == Stdout::Terminal && WaitForScreen(session, PromptOnScreen));
     } else {
-      EXPECT_TRUE(WaitForEcho(session, false)) << "the wait never turned echo off";
+      EXPECT_TRUE(row.ctty == Ctty::None || WaitForEcho(session, false))
+          << "the wait never turned echo off";
       // The wait modes come before the prompt: the wait begins after it.
-      if (row.out == Stdout::Terminal) WaitForScreen(session, PromptOnScreen);
+      if (row.out == Stdout::Terminal || row.out == Stdout::Pipe)
+        WaitForScreen(session, row.out == Stdout::Pipe ? Prompt : PromptOnScreen);
       // Asleep with echo off and the output held: in the prompt's write.
       if (row.out == Stdout::HeldTerminal) {
         EXPECT_TRUE(WaitFor([&] { return ReadProcStat(session.pid).state == 'S'; }));
@@ -211,7 +220,8 @@ const char* RunCase(const Case& row, int index) {
       Finish(session);
       return unmet;
     }
-    if (row.sent != 0 && std::strchr(row.typed, Act) == nullptr) kill(session.pid, row.sent);
+    if (row.sent == HangsUp) HangUp(session);
+    if (row.sent > 0 && std::strchr(row.typed, Act) == nullptr) kill(session.pid, row.sent);
     if (row.out == Stdout::HeldTerminal) {
       tcflow(session.slave, TCOON);
       EXPECT_TRUE(WaitForScreen(session, row.screen));
@@ -243,7 +253,7 @@ const char* RunCase(const Case& row, int index) {
   if (row.screen != nullptr) {
     EXPECT_EQ(session.screen.substr(echoed), row.screen);
   }
-  const termios after = Modes(session);
+  const termios after = row.sent == HangsUp ? before : Modes(session);  // nothing left to read
   EXPECT_TRUE(SameModes(after, before))
       << "terminal modes not restored: lflag " << std::hex << after.c_lflag << ", was "
       << before.c_lflag << "; iflag " << after.c_iflag << ", was " << before.c_iflag;
@@ -341,6 +351,12 @@ TEST(Terminal, BehavesInEveryCase) {
        "\x1b[200~\xff"
        "echo pasted\n\xff\x1b[201~",
        0, 0, 0, false, "", "", 15},
+      // No key was pressed: a script's "anykey && next" must not go on.
+      {"hang-up with SIGHUP ignored", Stdin::Terminal, Stdout::File, false, "", "", HangsUp, NoKey,
+       0, false, "", nullptr, 0, false, Ctty::Controlling, 0, "trap '' HUP; exec \"$0\""},
+      // A remote shell's server, gone with its client: no terminal, only pipes.
+      {"no terminal, its caller gone", Stdin::Pipe, Stdout::Pipe, false, "", "", HangsUp, NoKey, 0,
+       false, Prompt.c_str(), nullptr, 0, false, Ctty::None},
   };
   RunCases(cases, std::size(cases), 0);
 }

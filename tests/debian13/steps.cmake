@@ -2,8 +2,9 @@
 #   cmake -DSTEP=root|setup|run|test|release -DSOURCE_DIR= -DCACHE_DIR= -DWORK_DIR= -P steps.cmake
 # root: the bare root (mmdebstrap's minbase) made once into the cache, keyed
 # on this file and the mirrors; then a fresh copy of it with a clone of the
-# committed tree in /root/anykey. The other steps run the README's commands,
-# read from the README itself, in that copy, with sudo left out as the
+# committed tree in /root/anykey. The other steps run the README's commands
+# (the release command from the maintainers' guide), read from the files
+# themselves, in that copy, with sudo left out as the
 # README says for root.
 cmake_minimum_required(VERSION 3.25)
 include(${CMAKE_CURRENT_LIST_DIR}/../emulated_machines.cmake)
@@ -48,16 +49,19 @@ exec chroot ${root} /usr/bin/env -i HOME=/root TERM=xterm \
       RESULT_VARIABLE status TIMEOUT 1800)
     file(READ ${log} shown)
     message("${shown}")
+    set(shown "${shown}" PARENT_SCOPE)
   endif()
   if(NOT status EQUAL 0)
     message(FATAL_ERROR "in the Debian 13 root: `${command}` ended with ${status}")
   endif()
 endfunction()
 
-# The README's shell block that matches PATTERN, sudo left out.
+# The shell block of the README or the maintainers' guide that matches
+# PATTERN, sudo left out.
 function(readme_command out pattern)
   file(READ ${SOURCE_DIR}/README.md readme)
-  string(REGEX MATCHALL "```sh\n[^`]*```" blocks "${readme}")
+  file(READ ${SOURCE_DIR}/CONTRIBUTING.md guide)
+  string(REGEX MATCHALL "```sh\n[^`]*```" blocks "${readme}${guide}")
   foreach(block IN LISTS blocks)
     if(block MATCHES "${pattern}")
       string(REGEX REPLACE "^```sh\n|\n```$" "" block "${block}")
@@ -66,7 +70,7 @@ function(readme_command out pattern)
       return()
     endif()
   endforeach()
-  message(FATAL_ERROR "no command in README.md matches ${pattern}")
+  message(FATAL_ERROR "no command in README.md or CONTRIBUTING.md matches ${pattern}")
 endfunction()
 
 if(STEP STREQUAL "root")
@@ -93,6 +97,10 @@ elseif(STEP STREQUAL "setup")
 elseif(STEP STREQUAL "run")
   readme_command(command "--preset run &&")
   in_root("${command}" KEY)
+  # A newcomer's first build is hardened, and says nothing that needs reading.
+  if(shown MATCHES "CMake Warning|no hardening flags")
+    message(FATAL_ERROR "the first build warned: ${CMAKE_MATCH_0}")
+  endif()
 elseif(STEP STREQUAL "test")
   readme_command(command "InstallTestDeps.cmake && cmake --workflow --preset default")
   in_root("${command}")

@@ -1,11 +1,15 @@
 // The plain operations: handles, writing, sleeping and ending the process.
+#include <poll.h>
 #include <signal.h>
 #include <unistd.h>
 
 #include <errno.h>
 #include <time.h>
 
+#include "console/key_wait.h"
 #include "platform/console_ops.h"
+#include "platform/posix/modes.h"
+#include "platform/posix/readiness.h"
 #include "platform/posix/terminal.h"
 
 namespace anykey {
@@ -37,17 +41,45 @@ BOOL WriteFile(HANDLE file, const void* data, DWORD size, DWORD* written,
   sigaddset(&both, SIGXFSZ);
   sigset_t before;
   sigprocmask(SIG_BLOCK, &both, &before);
-  const ssize_t count = write(file, data, size);
-  if (count < 0 && (errno == EPIPE || errno == EFBIG)) {
-    sigset_t raised;
-    sigemptyset(&raised);
-    sigaddset(&raised, errno == EPIPE ? SIGPIPE : SIGXFSZ);
-    const timespec now{};
-    sigtimedwait(&raised, nullptr, &now);
+  // All of the piece, as a blocking write on Windows does: a stop (whose
+  // handlers do not restart calls) or a short count is no reason to drop
+  // the rest, nor is a description that someone left non-blocking.
+  const auto* bytes = static_cast<const unsigned char*>(data);
+  DWORD done = 0;
+  int failure = 0;
+  bool said_ready = false;
+  while (done < size && failure == 0) {
+    const ssize_t count = write(file, bytes + done, size - done);
+    if (count > 0) {
+      done += static_cast<DWORD>(count);
+      said_ready = false;
+    } else if (count == 0) {
+      failure = EIO;  // nothing taken and no reason given: trying again would spin
+    } else if (errno == EAGAIN || errno == EWOULDBLOCK) {
+      // Until it takes more. A held terminal can say it does and still
+      // refuse: a pause then, not a spin.
+      if (said_ready) {
+        Sleep(PollInterval);
+      }
+      said_ready = Readiness(file, POLLOUT, -1) > 0;
+    } else if (errno != EINTR) {
+      failure = errno;
+    }
+  }
+  if (failure == EPIPE || failure == EFBIG) {
+    // Only a pending signal is taken, so sigwait returns at once; sigpending
+    // and sigwait are what every system has.
+    const int raised = failure == EPIPE ? SIGPIPE : SIGXFSZ;
+    sigset_t pending;
+    if (sigpending(&pending) == 0 && sigismember(&pending, raised) == 1) {
+      sigdelset(&both, raised == SIGPIPE ? SIGXFSZ : SIGPIPE);
+      int taken = 0;
+      sigwait(&both, &taken);
+    }
   }
   sigprocmask(SIG_SETMASK, &before, nullptr);
-  *written = count > 0 ? static_cast<DWORD>(count) : 0;
-  return count >= 0 ? 1 : 0;
+  *written = done;
+  return failure == 0 ? 1 : 0;
 }
 
 void Sleep(DWORD milliseconds) {
@@ -62,7 +94,7 @@ void Sleep(DWORD milliseconds) {
 
 void ExitProcess(UINT code) {
   LeaveTerminal();
-  _exit(static_cast<int>(code));
+  _exit(code == 0 && EndedWithoutKey() ? NoKeyStatus : static_cast<int>(code));
 }
 
 }  // namespace anykey

@@ -17,7 +17,11 @@ constexpr DWORD STD_ERROR_HANDLE = static_cast<DWORD>(-12);
 constexpr HANDLE INVALID_HANDLE_VALUE = -1;
 
 HANDLE GetStdHandle(DWORD which);
-// One write(2), never continued; a reader that has gone does not kill the process.
+// Writes all of the data, going on after a signal, a short count or a
+// descriptor left non-blocking; fails only for a final reason (a reader
+// gone, a file at its size limit, a closed descriptor, a device error), with
+// what was written in *written. A reader that has gone does not kill the
+// process.
 BOOL WriteFile(HANDLE file, const void* data, DWORD size, DWORD* written, OVERLAPPED* overlapped);
 // Sleeps the whole interval, also when a signal or a key interrupts it.
 void Sleep(DWORD milliseconds);

@@ -11,6 +11,7 @@
 #include "console/key_wait.h"
 #include "platform/posix/keystroke.h"
 #include "platform/posix/modes.h"
+#include "platform/posix/readiness.h"
 
 namespace anykey {
 namespace {
@@ -34,10 +35,10 @@ long MillisecondsSince(const timespec& start) {
 // In the program's own-call bracket: from the background, the read fails
 // and the flush is refused instead of stopping the process.
 ssize_t ReadPending(int fd, unsigned char* bytes, size_t room) {
-  pollfd watch{fd, POLLIN, 0};
   ssize_t count = 0;
   const sigset_t before = BeginOwnCall();
-  if (poll(&watch, 1, 0) > 0 && (watch.revents & POLLIN) != 0) {
+  const int ready = Readiness(fd, POLLIN, 0);
+  if (ready > 0 && (ready & POLLIN) != 0) {
     count = read(fd, bytes, room);
   }
   EndOwnCall(before);
@@ -86,10 +87,9 @@ bool DiscardInput(int fd, bool may_read) {
     if (hold == Hold::Again) {
       start = Now();
     }
-    pollfd watch{fd, POLLIN, 0};
     const long interval = PollInterval;  // long is 32 bits on some machines: no sign change
-    const int ready = poll(&watch, 1, static_cast<int>(left < interval ? left : interval));
-    if ((ready == 0 && !markers.open) || (ready > 0 && watch.revents != POLLIN)) {
+    const int ready = Readiness(fd, POLLIN, static_cast<int>(left < interval ? left : interval));
+    if ((ready == 0 && !markers.open) || (ready > 0 && ready != POLLIN)) {
       break;  // quiet, or hung up
     }
     going = ready <= 0 || ReadAll(fd, markers);

@@ -4,10 +4,13 @@
 #include "platform/posix/keyboard.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <stdlib.h>  // ptsname
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
+
+#include "platform/posix/readiness.h"
 
 namespace anykey {
 namespace {
@@ -86,6 +89,23 @@ bool IsTheConsole(int handle, const Keyboard& keyboard) {
   struct stat of_keyboard = {};
   return fstat(handle, &of_handle) == 0 && fstat(keyboard.fd, &of_keyboard) == 0 &&
          of_handle.st_rdev == of_keyboard.st_rdev;
+}
+
+bool StandardStreamsGone() {
+  bool any = false;
+  for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+    struct stat status = {};
+    if (fstat(fd, &status) != 0 || !(S_ISFIFO(status.st_mode) || S_ISSOCK(status.st_mode))) {
+      continue;
+    }
+    // No events asked: only a hang-up or an error is told.
+    const int ready = Readiness(fd, 0, 0);
+    if (ready <= 0 || (ready & (POLLHUP | POLLERR)) == 0) {
+      return false;
+    }
+    any = true;
+  }
+  return any;
 }
 
 }  // namespace anykey

@@ -31,4 +31,9 @@ Keyboard FindKeyboard();
 // pending there may be read and discarded.
 bool IsTheConsole(int handle, const Keyboard& keyboard);
 
+// Whether every standard descriptor that is a pipe or a socket has hung up
+// (its other end is gone), and there is at least one. A file or /dev/null
+// never hangs up.
+bool StandardStreamsGone();
+
 }  // namespace anykey

@@ -36,6 +36,8 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include "console/key_wait.h"
+#include "platform/posix/readiness.h"
 #include "platform/posix/signals.h"
 
 namespace anykey {
@@ -63,6 +65,7 @@ volatile sig_atomic_t ending = 0;
 volatile sig_atomic_t own_call = 0;
 bool input_signalled = false;  // SIGIO tells of input: a quiet pause needs no look
 unsigned quiet_checks = 0;
+bool no_key = false;  // the wait ended because no key can come
 
 termios WaitModesFrom(termios modes) {
   // Keys arrive one at a time and unechoed; ^C, ^\ and ^Z keep their meaning
@@ -153,14 +156,21 @@ enum class Look { Nothing, Key, HungUp };
 
 // Only looks: the keystroke stays in the terminal for the discard.
 Look LookAtKeyboard() {
-  pollfd watch{keyboard.fd, POLLIN, 0};
-  if (poll(&watch, 1, 0) <= 0) {
+  const int ready = Readiness(keyboard.fd, POLLIN, 0);
+  if (ready <= 0) {
     return Look::Nothing;
   }
-  if ((watch.revents & POLLHUP) != 0) {
+  if ((ready & POLLHUP) != 0) {
     return Look::HungUp;
   }
-  return (watch.revents & POLLIN) != 0 ? Look::Key : Look::Nothing;
+  return (ready & POLLIN) != 0 ? Look::Key : Look::Nothing;
+}
+
+// Whether the look ends the wait: a key, or a hang-up, after which no key
+// can come.
+int EndsTheWait(Look look, bool key_counts) {
+  no_key = look == Look::HungUp;
+  return no_key || (look == Look::Key && key_counts) ? 1 : 0;
 }
 
 }  // namespace
@@ -188,39 +198,50 @@ bool HoldsTerminal() { return holding != 0; }
 
 int CheckKeyboard() {
   if (OpenKeyboard().fd < 0) {
-    return 0;
+    // No key will come, but the wait lasts while the caller is there: until
+    // the other ends of the standard streams are gone, looked at about once
+    // a second.
+    if (++quiet_checks < 1000 / PollInterval) {
+      return 0;
+    }
+    quiet_checks = 0;
+    no_key = StandardStreamsGone();
+    return no_key ? 1 : 0;
   }
   // A quiet wake-up: the wait modes hold and no signal said otherwise. With
   // input signalled there is nothing to look at; the foreground is asked
   // every tenth time, which is how a move to the background shows.
   const bool told = input != 0 || continued != 0;
+  bool key_counts = true;
   if (holding != 0 && !told && ++quiet_checks < 10) {
-    return input_signalled ? 0 : LookAtKeyboard() != Look::Nothing ? 1 : 0;
+    if (input_signalled) {
+      return 0;
+    }
+  } else {
+    quiet_checks = 0;
+    const Place place = WhereIsTheProgram();
+    if (place == Place::Background) {
+      // A background job has no keyboard, and leaves the terminal's modes to
+      // the foreground.
+      GiveBackTerminal();
+      return 0;
+    }
+    if (place == Place::Foreground && (holding == 0 || continued != 0)) {
+      continued = 0;
+      TakeTerminal();
+    }
+    // Asked only for the foreground: the terminal has said nothing came.
+    if (input_signalled && !told && place == Place::Foreground && holding != 0) {
+      return 0;
+    }
+    // Cleared before the look, so that input after it is told again.
+    input = 0;
+    key_counts = holding != 0 || place == Place::HungUp;
   }
-  quiet_checks = 0;
-  const Place place = WhereIsTheProgram();
-  if (place == Place::Background) {
-    // A background job has no keyboard, and leaves the terminal's modes to
-    // the foreground.
-    GiveBackTerminal();
-    return 0;
-  }
-  if (place == Place::Foreground && (holding == 0 || continued != 0)) {
-    continued = 0;
-    TakeTerminal();
-  }
-  // Asked only for the foreground: the terminal has said nothing came.
-  if (input_signalled && !told && place == Place::Foreground && holding != 0) {
-    return 0;
-  }
-  // Cleared before the look, so that input after it is told again. A
-  // terminal that has hung up reads as a key, since no other will come.
-  input = 0;
-  const Look look = LookAtKeyboard();
-  return look == Look::HungUp || (look == Look::Key && (holding != 0 || place == Place::HungUp))
-             ? 1
-             : 0;
+  return EndsTheWait(LookAtKeyboard(), key_counts);
 }
+
+bool EndedWithoutKey() { return no_key; }
 
 Hold KeepTerminal() {
   if (holding != 0 && continued == 0) {

@@ -18,10 +18,13 @@ void TakeKeyboard();
 // Whether the wait modes that the program set are on the terminal, as far as
 // the signals it has seen tell. Cheap; every write checks the evidence.
 bool HoldsTerminal();
-// The key check: 1 when a key waits (or the terminal has hung up, since no
-// key will come then). In the foreground it sets the wait modes where they
-// are not on the terminal; in the background it gives the terminal back.
+// The key check: 1 when a key waits, or when no key can come: the terminal
+// has hung up, or, with no terminal at all, the other ends of the standard
+// streams are gone. In the foreground it sets the wait modes where they are
+// not on the terminal; in the background it gives the terminal back.
 int CheckKeyboard();
+// Whether the wait ended without a key.
+bool EndedWithoutKey();
 // The same for a discard that goes on: whether the program still holds the
 // terminal, or holds it again after a stop and a continue in the foreground.
 enum class Hold { Lost, Held, Again };

@@ -106,6 +106,20 @@ bool KeepsItsDisposition(int signal_number) {
 #if defined(SIGINFO) && (!defined(SIGPWR) || SIGINFO != SIGPWR)
     case SIGINFO:
 #endif
+#if defined(__APPLE__)
+    // macOS's headers hide these at the program's POSIX level, and their
+    // default there is to go on: taken for ends, a resize or ^T would put
+    // the modes back until the next check.
+#if !defined(SIGIO)
+    case 23:
+#endif
+#if !defined(SIGWINCH)
+    case 28:
+#endif
+#if !defined(SIGINFO)
+    case 29:
+#endif
+#endif
       return true;
     default:
       return false;

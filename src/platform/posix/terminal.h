@@ -13,4 +13,10 @@ void EnterTerminal();
 // values. Nothing sets them again before the process ends.
 void LeaveTerminal();
 
+// The status of a run that ends as after a key, when the wait ended because
+// no key can come (the terminal hung up, or the caller is gone): what a
+// shell shows for a death by SIGHUP, so that a script takes it as a hang-up
+// and never as a key.
+constexpr int NoKeyStatus = 129;
+
 }  // namespace anykey
