@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <random>
+#include <utility>
 
 #include "job_shell.h"
 #include "pty_session.h"
@@ -107,7 +108,10 @@ int RunJobSteps(const std::vector<Step>& steps) {
     dprintf(2, "step %zu: %s\n", step + 1, what);
   };
   bool late = false;
+  using Clock = std::chrono::steady_clock;
+  Clock::time_point began{}, previous_began{};
   for (size_t i = 0; i < steps.size() && failures == 0 && !late; ++i) {
+    previous_began = std::exchange(began, Clock::now());
     int status = 0;
     switch (steps[i]) {
       case Step::Foreground:
@@ -210,9 +214,10 @@ int RunJobSteps(const std::vector<Step>& steps) {
         if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) fail(i, "the key did not end it");
         break;
       case Step::Paste: {
-        // Pieces meant to come within a poll interval of each other.
-        using Clock = std::chrono::steady_clock;
-        Clock::time_point since{};
+        // Pieces meant to come within a poll interval of each other, and of
+        // an fg that resumes a discard.
+        Clock::time_point since =
+            i > 0 && steps[i - 1] == Step::Fg ? previous_began : Clock::time_point{};
         for (int piece = 0; piece < 5; ++piece, usleep(3000)) {
           const Clock::time_point start = Clock::now();
           if (write(BodyKeyboard,

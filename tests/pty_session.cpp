@@ -169,11 +169,11 @@ void Type(const PtySession& session, const std::string& keys) {
   if (write(session.master, keys.data(), keys.size()) != static_cast<ssize_t>(keys.size())) return;
 }
 
-int Finish(PtySession& session, int seconds) {
+int Finish(PtySession& session, int seconds, bool read_meanwhile) {
   int status = -1;
   const bool ended = WaitFor(
       [&] {
-        ReadScreen(session);
+        if (read_meanwhile) ReadScreen(session);
         return waitpid(session.pid, &status, WNOHANG) == session.pid;
       },
       seconds);

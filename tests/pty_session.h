@@ -77,8 +77,10 @@ int WaitForStatus(pid_t pid, int options, int seconds = 5);
 void HangUp(PtySession& session);
 void Type(const PtySession& session, const std::string& keys);
 // The wait status, or -1 if the program did not end in time (it is killed
-// then). Reads the screen meanwhile, so that the program never blocks on it.
-int Finish(PtySession& session, int seconds = 5);
+// then). With read_meanwhile, reads the screen while it waits, so that the
+// program never blocks on it; a body that reads the keyboard's side itself
+// must not have its output taken.
+int Finish(PtySession& session, int seconds = 5, bool read_meanwhile = false);
 // Input left in the terminal for the next reader; leaves the terminal in
 // non-canonical mode.
 std::string PendingInput(int terminal);

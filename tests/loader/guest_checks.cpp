@@ -97,7 +97,7 @@ std::string Plain(const std::string& screen) {
 // image) goes to this program's output.
 std::string DriverTable(const std::string& verdicts) {
   PtySession session = Run("console_driver.exe", {dir + "/anykey.exe", verdicts});
-  const bool ended = Finish(session, 400) != -1;
+  const bool ended = Finish(session, 400, true) != -1;
   if (!ended || ReadFile(verdicts).find("FAIL") != std::string::npos)
     std::printf("The console driver's terminal:\n%s\n", Words(Plain(session.screen), "\n").c_str());
   return ended ? "" : "FAIL console driver: did not finish in 400 s;";
@@ -107,14 +107,14 @@ std::string TypedKey() {
   PtySession session = Run("anykey.exe");
   if (!WaitForPrompt(session, "anykey.exe", 120) ||
       ReadFile(dir + "/anykey.exe.stdout") != Prompt) {
-    Finish(session, 0);
+    Finish(session, 0, true);
     return "FAIL key typed on the terminal: anykey.exe did not write the prompt;" +
            Said("anykey.exe");
   }
   Type(session, "k");
   // As long as the prompt may take: Wine's tear-down under emulation on a
   // busy host took more than 30 s once. A hang still fails.
-  const int status = Finish(session, 120);
+  const int status = Finish(session, 120, true);
   const bool ended = status != -1;
   std::string fault;
   if (!ended) fault += " still waiting 120 s after the key;";
@@ -212,7 +212,7 @@ Use Waiting(const std::string& exe, std::string& fault) {
       use.wine = (after.wine_ticks - before.wine_ticks) * ms;
     }
   }
-  Finish(session, 0);
+  Finish(session, 0, true);
   return use;
 }
 
