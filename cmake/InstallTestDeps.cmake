@@ -96,11 +96,17 @@ function(install_missing)
   endif()
   # Inside sudo, which drops the caller's environment.
   execute_process(
-    COMMAND ${as_root} env DEBIAN_FRONTEND=noninteractive apt-get install -y -q ${missing}
+    COMMAND ${as_root} env DEBIAN_FRONTEND=noninteractive apt-get install -y -q ${install_options}
+      ${missing}
     COMMAND_ERROR_IS_FATAL ANY)
 endfunction()
 
 install_missing(${packages})
+# diffoscope, which shows what differs when the two releases do: its own
+# code, without the hundred tools it recommends for other kinds of file.
+set(install_options --no-install-recommends)
+install_missing(diffoscope-minimal)
+set(install_options "")
 # clang's sanitizer runtime, libFuzzer's among it, is packaged per clang
 # version (libclang-rt-14-dev on Debian 12, -19- on Debian 13): the one of
 # the clang the distribution made its default, which the clang package names.

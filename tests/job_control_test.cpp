@@ -10,7 +10,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <random>
-#include <thread>
+#include <utility>
 
 #include "job_shell.h"
 #include "pty_session.h"
@@ -32,7 +32,7 @@ TEST(Terminal, KeepsWaitingWhenAStopIsDropped) {
     const termios before = session.at_start;
     ASSERT_TRUE(WaitForEcho(session, false));
     kill(session.pid, stop);
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    ASSERT_TRUE(WaitForSignalTaken(session.pid));
     ASSERT_TRUE(WaitForEcho(session, false));
     Type(session, "k");
     const int status = Finish(session);
@@ -58,7 +58,8 @@ enum class Step {
   Continue,         // bg
   Fg,               // the modes from before, the terminal to the job, SIGCONT
   Handover,         // the terminal to another group, modes untouched
-  Settle,           // 100 ms in which the job must neither stop nor end
+  Settle,           // five pauses of its wait, or a hundred looks through one sleep (a
+                    // held write), in which the job must neither stop nor end
   ExpectShells,     // the terminal has the shell's raw modes
   ExpectBefore,     // the terminal has the modes from before the job
   AwaitBefore,      // ... within 5 s
@@ -67,7 +68,8 @@ enum class Step {
   Second,           // a second copy as the foreground job
   ExpectWaitModes,  // the terminal still has wait modes (no echo)
   KeyEndsSecond,    // a key on the keyboard, and see the second copy exit 0
-  Paste,            // 500 bytes of a paste on the keyboard, in pieces 3 ms apart
+  Paste,            // 500 bytes of a paste on the keyboard, in pieces 3 ms apart (late:
+                    // on standard error if they came further apart)
   ExitsZero,        // see the job exit 0, with nothing left pending
   ToTerminal,       // jobs started from now on write to the terminal
   Tostop,           // stty tostop: a background job's write stops it
@@ -105,7 +107,11 @@ int RunJobSteps(const std::vector<Step>& steps) {
     ++failures;
     dprintf(2, "step %zu: %s\n", step + 1, what);
   };
-  for (size_t i = 0; i < steps.size() && failures == 0; ++i) {
+  bool late = false;
+  using Clock = std::chrono::steady_clock;
+  Clock::time_point began{}, previous_began{};
+  for (size_t i = 0; i < steps.size() && failures == 0 && !late; ++i) {
+    previous_began = std::exchange(began, Clock::now());
     int status = 0;
     switch (steps[i]) {
       case Step::Foreground:
@@ -121,7 +127,7 @@ int RunJobSteps(const std::vector<Step>& steps) {
         to_terminal = true;
         break;
       case Step::Tostop:
-        shells = CurrentModes();
+        shells = Modes(0);
         shells.c_lflag |= TOSTOP;
         tcsetattr(0, TCSANOW, &shells);
         break;
@@ -133,7 +139,7 @@ int RunJobSteps(const std::vector<Step>& steps) {
         fcntl(0, F_SETFL, fcntl(0, F_GETFL) | O_NONBLOCK);
         break;
       case Step::AwaitStopped:
-        if (!WIFSTOPPED(AwaitJob(job, WUNTRACED))) fail(i, "did not stop");
+        if (!WIFSTOPPED(WaitForStatus(job, WUNTRACED))) fail(i, "did not stop");
         break;
       case Step::ExpectPrompt:
         if (!AwaitPrompt()) fail(i, "the whole prompt never came");
@@ -142,11 +148,11 @@ int RunJobSteps(const std::vector<Step>& steps) {
         if (write(BodyKeyboard, "k", 1) != 1) fail(i, "no keyboard");
         break;
       case Step::AwaitWaitModes:
-        if (!AwaitEcho(false)) fail(i, "the wait modes never came");
+        if (!WaitForEcho(0, false)) fail(i, "the wait modes never came");
         break;
       case Step::Stop:
         kill(job, SIGTSTP);
-        if (!WIFSTOPPED(AwaitJob(job, WUNTRACED))) fail(i, "did not stop");
+        if (!WIFSTOPPED(WaitForStatus(job, WUNTRACED))) fail(i, "did not stop");
         break;
       case Step::TakeRaw:
         shells = TakeTerminal();
@@ -168,17 +174,28 @@ int RunJobSteps(const std::vector<Step>& steps) {
         setpgid(other, other);
         tcsetpgrp(0, other);
         break;
-      case Step::Settle:
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        if (waitpid(job, &status, WUNTRACED | WNOHANG) != 0) fail(i, "stopped or ended");
+      case Step::Settle: {
+        long first = 0, now = 0, forced = 0, seen = -1;
+        int looks = 0;  // in a row, finding it asleep in one call
+        bool ended = !ContextSwitches(job, &first, &forced);
+        const bool settled = WaitFor([&] {
+          ended = ended || waitpid(job, &status, WUNTRACED | WNOHANG) != 0;
+          if (ended || !ContextSwitches(job, &now, &forced)) return true;
+          looks = now == seen && ReadProcStat(job).state == 'S' ? looks + 1 : 0;
+          seen = now;
+          return now >= first + 5 || looks >= 100;
+        });
+        if (ended) fail(i, "stopped or ended");
+        if (!settled) fail(i, "made no five pauses");
         break;
+      }
       case Step::ExpectShells:
-        if (!SameModes(CurrentModes(), shells)) fail(i, "the shell's modes were overwritten");
+        if (!SameModes(Modes(0), shells)) fail(i, "the shell's modes were overwritten");
         break;
       case Step::ExpectBefore:
       case Step::AwaitBefore:
-        if (!(steps[i] == Step::AwaitBefore ? AwaitModes(before)
-                                            : SameModes(CurrentModes(), before)))
+        if (!(steps[i] == Step::AwaitBefore ? WaitFor([&] { return SameModes(Modes(0), before); })
+                                            : SameModes(Modes(0), before)))
           fail(i, "the modes from before are not back");
         break;
       case Step::Reclaim:
@@ -188,25 +205,35 @@ int RunJobSteps(const std::vector<Step>& steps) {
         second = StartJob(ANYKEY_BINARY, Group::Foreground);
         break;
       case Step::ExpectWaitModes:
-        if ((CurrentModes().c_lflag & ECHO) != 0) fail(i, "the wait modes were overwritten");
+        if ((Modes(0).c_lflag & ECHO) != 0) fail(i, "the wait modes were overwritten");
         break;
       case Step::KeyEndsSecond:
         if (write(BodyKeyboard, "k", 1) != 1) fail(i, "no keyboard");
-        status = AwaitJob(second, 0);
+        status = WaitForStatus(second, 0);
         if (status != -1) second = -1;
         if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) fail(i, "the key did not end it");
         break;
-      case Step::Paste:
+      case Step::Paste: {
+        // Pieces meant to come within a poll interval of each other, and of
+        // an fg that resumes a discard.
+        Clock::time_point since =
+            i > 0 && steps[i - 1] == Step::Fg ? previous_began : Clock::time_point{};
         for (int piece = 0; piece < 5; ++piece, usleep(3000)) {
+          const Clock::time_point start = Clock::now();
           if (write(BodyKeyboard,
                     "echo pasted 0123456789 0123456789 0123456789 0123456789 0123456789 "
                     "0123456789 0123456789 0123456789 0123456789\n",
                     100) != 100)
             fail(i, "no keyboard");
+          if (since != Clock::time_point{} && Clock::now() - since >= std::chrono::milliseconds(8))
+            late = true;
+          since = start;
         }
+        if (late) dprintf(2, "late: step %zu: pieces of the paste typed too far apart\n", i + 1);
         break;
+      }
       case Step::ExitsZero:
-        status = AwaitJob(job, 0);
+        status = WaitForStatus(job, 0);
         if (status != -1) job = -1;
         if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) fail(i, "did not exit 0");
         if (PendingOnTerminal() != "") fail(i, "input was left pending");
@@ -214,7 +241,7 @@ int RunJobSteps(const std::vector<Step>& steps) {
       case Step::EndByTerm:
         kill(job, SIGTERM);
         kill(job, SIGCONT);
-        status = AwaitJob(job, 0);
+        status = WaitForStatus(job, 0);
         if (status != -1) job = -1;
         if (!WIFSIGNALED(status) || WTERMSIG(status) != SIGTERM) fail(i, "did not die by SIGTERM");
         break;
@@ -287,10 +314,20 @@ TEST(Terminal, LeavesOtherJobsModesAloneUnderJobControl) {
        {S::Hold, S::NonBlocking, S::ToTerminal, S::Foreground, S::AwaitWaitModes, S::Settle,
         S::LetGo, S::ExpectPrompt, S::TypeKey, S::ExitsZero}},
   };
+  // A row whose paste came late in three runs says nothing: a skip, with why.
+  std::string skipped;
   for (const auto& row : cases) {
     SCOPED_TRACE(row.name);
-    EXPECT_EQ(RunShell([&] { return RunJobSteps(row.steps); }, 30).second, "");
+    std::string err;
+    for (int run = 1; run <= 3 && (run == 1 || err.rfind("late:", 0) == 0); ++run)
+      err = RunShell([&] { return RunJobSteps(row.steps); }, 30).second;
+    if (err.rfind("late:", 0) == 0) {
+      skipped += std::string("\n") + row.name + ": " + err;
+    } else {
+      EXPECT_EQ(err, "");
+    }
   }
+  if (!skipped.empty() && !HasFailure()) GTEST_SKIP() << "the machine was too busy:" << skipped;
 }
 
 // A seeded storm of stops, continues and ends at microsecond delays. Whenever
@@ -308,14 +345,14 @@ int Storm(unsigned seed, int rounds, int events_per_round) {
   };
   for (int round = 0; round < rounds && failures == 0; ++round) {
     const pid_t job = StartJob(ANYKEY_BINARY, Group::Foreground);
-    if (!AwaitEcho(false)) fail(round, "the wait modes never came");
+    if (!WaitForEcho(0, false)) fail(round, "the wait modes never came");
     for (int i = 0; i < events_per_round && failures == 0; ++i, ++events) {
       const unsigned pick = random() % 8;
       if (pick < 4) {
         kill(job, SIGTSTP);
-        if (!WIFSTOPPED(AwaitJob(job, WUNTRACED))) {
+        if (!WIFSTOPPED(WaitForStatus(job, WUNTRACED))) {
           fail(round, "did not stop");
-        } else if (!SameModes(CurrentModes(), before)) {
+        } else if (!SameModes(Modes(0), before)) {
           fail(round, "stopped with other modes than before");
         }
         micros(200);
@@ -326,13 +363,13 @@ int Storm(unsigned seed, int rounds, int events_per_round) {
         micros(300);
       } else {
         // Lets the wait modes come back, so that the next stop meets them.
-        AwaitEcho(false);
+        WaitForEcho(0, false);
       }
     }
     const int end = random() % 2 != 0 ? SIGTERM : SIGINT;
     kill(job, end);
     kill(job, SIGCONT);
-    const int status = AwaitJob(job, 0);
+    const int status = WaitForStatus(job, 0);
     if (status == -1) {
       fail(round, "still running after its end");
       kill(job, SIGKILL);
@@ -340,7 +377,7 @@ int Storm(unsigned seed, int rounds, int events_per_round) {
     } else if (!WIFSIGNALED(status) || WTERMSIG(status) != end) {
       fail(round, "ended otherwise than by its signal");
     }
-    if (!SameModes(CurrentModes(), before)) fail(round, "ended with other modes than before");
+    if (!SameModes(Modes(0), before)) fail(round, "ended with other modes than before");
   }
   dprintf(1, "%d events\n", events);
   return failures;

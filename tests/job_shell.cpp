@@ -3,31 +3,13 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <stdlib.h>
-#include <sys/wait.h>
 #include <unistd.h>
-
-#include <chrono>
-#include <functional>
-#include <thread>
 
 #include "pty_session.h"
 
-namespace {
-
-bool Within5s(const std::function<bool()>& condition) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-  while (std::chrono::steady_clock::now() < deadline) {
-    if (condition()) return true;
-    std::this_thread::sleep_for(std::chrono::microseconds(500));
-  }
-  return false;
-}
-
-}  // namespace
-
 termios BecomeShell() {
   for (const int job_signal : {SIGTSTP, SIGTTIN, SIGTTOU}) signal(job_signal, SIG_IGN);
-  return CurrentModes();
+  return Modes(0);
 }
 
 pid_t StartJob(const char* path, Group group, bool to_terminal) {
@@ -50,32 +32,12 @@ pid_t StartJob(const char* path, Group group, bool to_terminal) {
   return job;
 }
 
-int AwaitJob(pid_t job, int options) {
-  int status = -1;
-  if (!Within5s([&] { return waitpid(job, &status, options | WNOHANG) == job; })) return -1;
-  return status;
-}
-
-termios CurrentModes() {
-  termios modes{};
-  tcgetattr(0, &modes);
-  return modes;
-}
-
-bool AwaitModes(const termios& modes) {
-  return Within5s([&] { return SameModes(CurrentModes(), modes); });
-}
-
-bool AwaitEcho(bool on) {
-  return Within5s([&] { return ((CurrentModes().c_lflag & ECHO) != 0) == on; });
-}
-
 termios TakeTerminal() {
   tcsetpgrp(0, getpgrp());
-  termios raw = CurrentModes();
+  termios raw = Modes(0);
   cfmakeraw(&raw);
   tcsetattr(0, TCSANOW, &raw);
-  return CurrentModes();
+  return Modes(0);
 }
 
 void GiveTerminal(pid_t group, const termios& modes) {
@@ -85,10 +47,8 @@ void GiveTerminal(pid_t group, const termios& modes) {
 
 std::string PendingOnTerminal() {
   tcsetpgrp(0, getpgrp());  // a read from the background fails
-  const termios modes = CurrentModes();
-  PtySession terminal;
-  terminal.slave = 0;
-  std::string pending = PendingInput(terminal);
+  const termios modes = Modes(0);
+  std::string pending = PendingInput(0);
   tcsetattr(0, TCSANOW, &modes);
   return pending;
 }

@@ -1,7 +1,8 @@
 // A minimal job-control shell, run as the body of a PtySession: it owns the
 // terminal (fd 0) as an interactive shell does, starts jobs in process
 // groups of their own, hands the terminal over and takes it back, and holds
-// raw modes of its own while it has the terminal. Every call is bounded.
+// raw modes of its own while it has the terminal. Its waits are the
+// session's (pty_session.h), on fd 0.
 #pragma once
 
 #include <sys/types.h>
@@ -17,11 +18,6 @@ termios BecomeShell();
 // gets them.
 enum class Group { Foreground, Background, Shells };
 pid_t StartJob(const char* path, Group group, bool to_terminal = false);
-// The status once waitpid reports it with these options, -1 after 5 s.
-int AwaitJob(pid_t job, int options);
-bool AwaitModes(const termios& modes);
-bool AwaitEcho(bool on);
-termios CurrentModes();
 // Takes the terminal back and reads the input left there for the next
 // reader; the modes stay as they were.
 std::string PendingOnTerminal();

@@ -127,9 +127,9 @@ PtySession Start(const Launch& launch) {
   return session;
 }
 
-termios Modes(const PtySession& session) {
+termios Modes(int terminal) {
   termios modes{};
-  tcgetattr(session.slave, &modes);
+  tcgetattr(terminal, &modes);
   return modes;
 }
 
@@ -139,35 +139,44 @@ bool SameModes(const termios& a, const termios& b) {
          cfgetispeed(&a) == cfgetispeed(&b) && cfgetospeed(&a) == cfgetospeed(&b);
 }
 
-bool WaitFor(PtySession& /*session*/, const std::function<bool()>& condition, int seconds) {
+bool WaitFor(const std::function<bool()>& condition, int seconds, int every_us) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
   while (std::chrono::steady_clock::now() < deadline) {
     if (condition()) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    std::this_thread::sleep_for(std::chrono::microseconds(every_us));
   }
   return false;
 }
 
 bool WaitForScreen(PtySession& session, const std::string& text) {
-  return WaitFor(session, [&] {
+  return WaitFor([&] {
     ReadScreen(session);
     return session.screen.find(text) != std::string::npos;
   });
 }
 
-bool WaitForEcho(PtySession& session, bool on, int seconds) {
-  const auto echoes = [&] { return ((Modes(session).c_lflag & ECHO) != 0) == on; };
-  return WaitFor(session, echoes, seconds);
+bool WaitForEcho(int terminal, bool on, int seconds) {
+  return WaitFor([&] { return ((Modes(terminal).c_lflag & ECHO) != 0) == on; }, seconds);
+}
+
+int WaitForStatus(pid_t pid, int options, int seconds) {
+  int status = -1;
+  if (!WaitFor([&] { return waitpid(pid, &status, options | WNOHANG) == pid; }, seconds)) return -1;
+  return status;
 }
 
 void Type(const PtySession& session, const std::string& keys) {
   if (write(session.master, keys.data(), keys.size()) != static_cast<ssize_t>(keys.size())) return;
 }
 
-int Finish(PtySession& session, int seconds) {
+int Finish(PtySession& session, int seconds, bool read_meanwhile) {
   int status = -1;
   const bool ended = WaitFor(
-      session, [&] { return waitpid(session.pid, &status, WNOHANG) == session.pid; }, seconds);
+      [&] {
+        if (read_meanwhile) ReadScreen(session);
+        return waitpid(session.pid, &status, WNOHANG) == session.pid;
+      },
+      seconds);
   if (!ended) {
     kill(session.pid, SIGKILL);
     waitpid(session.pid, nullptr, 0);
@@ -177,16 +186,16 @@ int Finish(PtySession& session, int seconds) {
   return status;
 }
 
-std::string PendingInput(const PtySession& session) {
-  termios raw = Modes(session);
+std::string PendingInput(int terminal) {
+  termios raw = Modes(terminal);
   raw.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
   raw.c_cc[VMIN] = 0;
   raw.c_cc[VTIME] = 0;
-  tcsetattr(session.slave, TCSANOW, &raw);
+  tcsetattr(terminal, TCSANOW, &raw);
   std::string pending;
   char buffer[256];
   ssize_t n;
-  while ((n = read(session.slave, buffer, sizeof buffer)) > 0)
+  while ((n = read(terminal, buffer, sizeof buffer)) > 0)
     pending.append(buffer, static_cast<size_t>(n));
   return pending;
 }
@@ -196,4 +205,58 @@ std::string ReadFile(const std::string& path) {
   std::ostringstream bytes;
   bytes << file.rdbuf();
   return bytes.str();
+}
+
+ProcStat ReadProcStat(const std::string& dir) {
+  ProcStat stat;
+  const std::string text = ReadFile(dir + "/stat");
+  const size_t open = text.find(" ("), close = text.rfind(") ");
+  if (open == std::string::npos || close == std::string::npos) return stat;
+  stat.name = text.substr(open + 2, close - open - 2);
+  std::istringstream fields(text.substr(close + 2));
+  std::string field;
+  for (int i = 3; i <= 15 && fields >> field; ++i) {
+    if (i == 3) stat.state = field[0];
+    if (i == 6) stat.session = std::stol(field);
+    if (i >= 14) stat.ticks += std::stol(field);
+  }
+  return stat;
+}
+
+ProcStat ReadProcStat(pid_t pid) { return ReadProcStat("/proc/" + std::to_string(pid)); }
+
+namespace {
+
+// The fields of /proc/PID/status: context switches, and whether a signal is
+// pending for the thread or the process. False once it is gone.
+bool ReadStatus(pid_t pid, long* voluntary, long* forced, bool* pending) {
+  std::istringstream status(ReadFile("/proc/" + std::to_string(pid) + "/status"));
+  std::string key, mask;
+  int found = 0;
+  *pending = false;
+  while (status >> key) {
+    if (key == "voluntary_ctxt_switches:" && status >> *voluntary) ++found;
+    if (key == "nonvoluntary_ctxt_switches:" && status >> *forced) ++found;
+    if ((key == "SigPnd:" || key == "ShdPnd:") && status >> mask)
+      *pending = *pending || mask.find_first_not_of('0') != std::string::npos;
+  }
+  return found == 2;
+}
+
+}  // namespace
+
+bool ContextSwitches(pid_t pid, long* voluntary, long* forced) {
+  bool pending = false;
+  return ReadStatus(pid, voluntary, forced, &pending);
+}
+
+bool WaitForSignalTaken(pid_t pid) {
+  long voluntary = 0, forced = 0, taken = -1;
+  bool pending = true;
+  return WaitFor([&] {
+    if (!ReadStatus(pid, &voluntary, &forced, &pending)) return false;
+    if (pending) return false;
+    if (taken < 0) taken = voluntary;
+    return voluntary > taken;
+  });
 }

@@ -54,24 +54,52 @@ struct Launch {
 };
 
 PtySession Start(const Launch& launch);
-termios Modes(const PtySession& session);
+// The modes of a terminal (a descriptor of it): the session's, or a shell's fd 0.
+termios Modes(int terminal);
+inline termios Modes(const PtySession& session) { return Modes(session.slave); }
 bool SameModes(const termios& a, const termios& b);
-// Waits for the condition, five seconds unless told otherwise; false if it
-// never held.
-bool WaitFor(PtySession& session, const std::function<bool()>& condition, int seconds = 5);
+// Waits for the condition, five seconds and a look every half millisecond
+// unless told otherwise; false if it never held.
+bool WaitFor(const std::function<bool()>& condition, int seconds = 5, int every_us = 500);
 // Reads what the terminal has written so far onto the screen, without waiting.
 void ReadScreen(PtySession& session);
 // Reads the screen; nothing else does before Finish, so output the program
 // leaves unread stays in the terminal until then.
 bool WaitForScreen(PtySession& session, const std::string& text);
-bool WaitForEcho(PtySession& session, bool on, int seconds = 5);
+bool WaitForEcho(int terminal, bool on, int seconds = 5);
+inline bool WaitForEcho(const PtySession& session, bool on, int seconds = 5) {
+  return WaitForEcho(session.slave, on, seconds);
+}
+// The wait status that waitpid reports with these options, or -1 if none
+// came in time.
+int WaitForStatus(pid_t pid, int options, int seconds = 5);
 // The other ends go: the terminal's master (a hang-up) and the caller's pipes.
 void HangUp(PtySession& session);
 void Type(const PtySession& session, const std::string& keys);
 // The wait status, or -1 if the program did not end in time (it is killed
-// then).
-int Finish(PtySession& session, int seconds = 5);
+// then). With read_meanwhile, reads the screen while it waits, so that the
+// program never blocks on it; a body that reads the keyboard's side itself
+// must not have its output taken.
+int Finish(PtySession& session, int seconds = 5, bool read_meanwhile = false);
 // Input left in the terminal for the next reader; leaves the terminal in
 // non-canonical mode.
-std::string PendingInput(const PtySession& session);
+std::string PendingInput(int terminal);
 std::string ReadFile(const std::string& path);
+
+// What /proc/PID/stat tells of a process, DIR being /proc/PID: its state
+// letter (R running, S asleep, T stopped; '?' once it is gone), session,
+// processor time (user and system, in clock ticks) and name.
+struct ProcStat {
+  char state = '?';
+  long session = 0;
+  long ticks = 0;
+  std::string name;
+};
+ProcStat ReadProcStat(const std::string& dir);
+ProcStat ReadProcStat(pid_t pid);
+// Its voluntary context switches (a wait in a blocking call each) and
+// forced ones; false once it is gone.
+bool ContextSwitches(pid_t pid, long* voluntary, long* forced);
+// Waits until no signal is pending for the process and it has blocked again
+// since: whatever it does on a signal just sent, it has done.
+bool WaitForSignalTaken(pid_t pid);

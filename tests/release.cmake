@@ -5,7 +5,7 @@
 # first's, well past zip's two-second times. Says "skipped:", with git's
 # words, where git finds no commit.
 #   cmake -DSOURCE_DIR= -DWORK_DIR= -DTREE=one|another -DSTEP=configure|build|test|dist -P release.cmake
-#   cmake -DSOURCE_DIR= -DWORK_DIR= -DSTEP=compare -DCOUNT= -P release.cmake
+#   cmake -DSOURCE_DIR= -DWORK_DIR= -DSTEP=compare -P release.cmake
 cmake_minimum_required(VERSION 3.25)
 execute_process(COMMAND git -C ${SOURCE_DIR} rev-parse --verify -q HEAD
   RESULT_VARIABLE no_commit OUTPUT_QUIET ERROR_VARIABLE why)
@@ -18,22 +18,40 @@ set(one ${WORK_DIR}/one/anykey)
 set(another ${WORK_DIR}/another/place/anykey-src)
 
 if(STEP STREQUAL "compare")
+  # In each tree, the files that SHA256SUMS names and no others; then the
+  # same bytes in both trees, and where they differ, what differs.
   foreach(tree one another)
-    file(GLOB files RELATIVE ${${tree}}/build/release/dist ${${tree}}/build/release/dist/*)
+    set(dist ${${tree}}/build/release/dist)
+    file(GLOB files RELATIVE ${dist} ${dist}/*)
+    list(REMOVE_ITEM files SHA256SUMS)
+    file(STRINGS ${dist}/SHA256SUMS listed)
+    list(TRANSFORM listed REPLACE "^[0-9a-f]+  " "")
     list(SORT files)
-    set(${tree}_sums "")
-    foreach(name IN LISTS files)
-      file(SHA256 ${${tree}}/build/release/dist/${name} sum)
-      string(APPEND ${tree}_sums "${sum}  ${name}\n")
-    endforeach()
+    list(SORT listed)
+    if(NOT files OR NOT files STREQUAL listed)
+      message(FATAL_ERROR "the release files in ${dist} (${files}) are not those SHA256SUMS "
+        "names (${listed})")
+    endif()
   endforeach()
-  message(STATUS "one:\n${one_sums}another:\n${another_sums}")
-  list(LENGTH files count)
-  if(NOT count EQUAL COUNT)
-    message(FATAL_ERROR "${count} release files, not ${COUNT}")
-  endif()
-  if(NOT one_sums STREQUAL another_sums)
-    message(FATAL_ERROR "the two releases differ")
+  find_program(diffoscope diffoscope)
+  set(different "")
+  foreach(name IN LISTS files ITEMS SHA256SUMS)
+    set(a ${one}/build/release/dist/${name})
+    set(b ${another}/build/release/dist/${name})
+    file(SHA256 ${a} sum_a)
+    file(SHA256 ${b} sum_b)
+    message(STATUS "${sum_a}  ${name}")
+    if(NOT sum_a STREQUAL sum_b)
+      list(APPEND different ${name})
+      if(diffoscope)
+        execute_process(COMMAND ${diffoscope} --no-progress --text - ${a} ${b})
+      else()
+        execute_process(COMMAND cmp ${a} ${b})  # the first byte that differs
+      endif()
+    endif()
+  endforeach()
+  if(different)
+    message(FATAL_ERROR "the two releases differ: ${different}")
   endif()
   return()
 endif()

@@ -41,7 +41,7 @@ std::string SttyG(PtySession& session) {
   };
   const auto seen = count();
   Type(session, "stty -g\n");
-  if (!WaitFor(session, [&] { return WaitForScreen(session, "\n") && count() > seen; })) return "";
+  if (!WaitFor([&] { return WaitForScreen(session, "\n") && count() > seen; })) return "";
   std::string last;
   for (auto it = std::sregex_iterator(session.screen.begin(), session.screen.end(), settings);
        it != std::sregex_iterator(); ++it)
@@ -110,11 +110,11 @@ TEST(Terminal, KeepsItsPromisesUnderInteractiveShells) {
         const auto gone = [&] { return !InWaitModes(session); };
         switch (act.then) {
           case Then::WaitModes:
-            EXPECT_TRUE(WaitFor(session, [&] { return InWaitModes(session); }))
+            EXPECT_TRUE(WaitFor([&] { return InWaitModes(session); }))
                 << "the wait modes did not come";
             break;
           case Then::Gone:
-            EXPECT_TRUE(WaitFor(session, gone)) << "the wait modes stayed";
+            EXPECT_TRUE(WaitFor(gone)) << "the wait modes stayed";
             break;
           case Then::Screen:
             EXPECT_TRUE(WaitForScreen(session, act.text == "?" ? shell.stopped : act.text))
@@ -127,9 +127,9 @@ TEST(Terminal, KeepsItsPromisesUnderInteractiveShells) {
             // SIGSTOP reaches no handler; the shell puts its own modes back,
             // and only SIGCONT tells the program to take the terminal again.
             kill(-tcgetpgrp(session.master), SIGSTOP);
-            EXPECT_TRUE(WaitFor(session, gone));
+            EXPECT_TRUE(WaitFor(gone));
             Type(session, "fg\n");
-            EXPECT_TRUE(WaitFor(session, [&] { return InWaitModes(session); }))
+            EXPECT_TRUE(WaitFor([&] { return InWaitModes(session); }))
                 << "no wait modes after SIGSTOP and fg";
             break;
         }

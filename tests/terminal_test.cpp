@@ -74,33 +74,67 @@ termios NewErase(termios modes) {
   return modes;
 }
 
-// The state letter of /proc/PID/stat: R running, S asleep, T stopped...
-char State(pid_t pid) {
-  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-  std::string line;
-  std::getline(stat, line);
-  const size_t name_end = line.rfind(") ");
-  return name_end == std::string::npos ? '?' : line[name_end + 2];
-}
-
 // Pieces meant to arrive within one poll interval of the one before, with
 // room for the program's own read: a busier machine types them further
 // apart, and such a run says nothing about the row.
 constexpr std::chrono::milliseconds Close(8);
 
+using Clock = std::chrono::steady_clock;
+
+// The poll loop's pause, and how early a run may seem to end after one began:
+// the read that shows the pause began may come a little after it.
+// A signal is sent within SignalSoon of the pause's start, so that a run
+// that ended on it, not slept out, would end well before the pause's end.
+constexpr std::chrono::milliseconds Pause(10), PauseSlack(2), SignalSoon(3);
+
+// A row whose only signal is a continue, sent at Act with no gaps, is sent
+// as a pause begins: the run must then last that whole pause.
+bool SignalInAPause(const Case& row) {
+  return row.sent == SIGCONT && std::strchr(row.typed, Act) != nullptr &&
+         std::strchr(row.typed, Gap) == nullptr;
+}
+
+// Waits for the program to begin a pause, its next voluntary context switch
+// (the wait blocks in its sleep alone), and gives a time no later than that:
+// the last look before the switch showed. False if no switch came within a
+// second with nothing forced beside it and the looks close together.
+bool AwaitPause(pid_t pid, Clock::time_point* start) {
+  long voluntary = 0, forced = 0, now_voluntary = 0, now_forced = 0;
+  if (!ContextSwitches(pid, &voluntary, &forced)) return false;
+  Clock::time_point last = Clock::now();
+  const Clock::time_point deadline = last + std::chrono::seconds(1);
+  for (Clock::time_point now = last; now < deadline; last = now) {
+    now = Clock::now();
+    if (!ContextSwitches(pid, &now_voluntary, &now_forced)) return false;
+    if (now_voluntary == voluntary + 1 && now_forced == forced &&
+        now - last < std::chrono::milliseconds(1)) {
+      *start = last;
+      return true;
+    }
+    voluntary = now_voluntary;
+    forced = now_forced;
+  }
+  return false;
+}
+
 // Types the row's keys as the program waits: pieces apart, or a stream that
-// goes on until the program has ended (its status then, or -1). Sets
-// too_far when a piece may have come later than Close after the step before
-// it: from before that step began to after the piece's write returned.
-int TypeKeys(PtySession& session, const Case& row, bool* too_far) {
-  using Clock = std::chrono::steady_clock;
+// goes on until the program has ended (its status then, or -1). Sets unmet
+// when the run can say nothing about the row: a piece may have come later
+// than Close after the step before it (from before that step began to after
+// the piece's write returned), or a signal meant for the start of a pause
+// came later. PAUSED: when that pause began.
+int TypeKeys(PtySession& session, const Case& row, const char** unmet, Clock::time_point* paused) {
   std::string piece;
   Clock::time_point since{};  // none before the first piece
+  if (SignalInAPause(row) && !AwaitPause(session.pid, paused))
+    *unmet = "no pause was seen to begin";
   for (const char* key = row.typed;; ++key) {
     if (*key == Gap || *key == Act || *key == '\0') {
       const Clock::time_point start = Clock::now();
       Type(session, piece);
-      if (since != Clock::time_point{} && Clock::now() - since >= Close) *too_far = true;
+      if (since != Clock::time_point{} && Clock::now() - since >= Close && row.gap_ms > 0 &&
+          row.gap_ms < Close.count())
+        *unmet = "pieces typed too far apart";
       since = start;
       piece.clear();
       if (*key == '\0') break;
@@ -110,6 +144,8 @@ int TypeKeys(PtySession& session, const Case& row, bool* too_far) {
       } else if (*key == Act) {
         since = Clock::now();
         kill(session.pid, row.sent);
+        if (SignalInAPause(row) && Clock::now() - *paused > SignalSoon)
+          *unmet = "the signal came too long after the pause began";
         if (row.sent == SIGSTOP && waitpid(session.pid, nullptr, WUNTRACED) == session.pid) {
           since = Clock::now();
           kill(session.pid, SIGCONT);
@@ -122,7 +158,7 @@ int TypeKeys(PtySession& session, const Case& row, bool* too_far) {
   }
   int status = -1;
   if (row.stream) {
-    WaitFor(session, [&] {
+    WaitFor([&] {
       Type(session, "x");
       std::this_thread::sleep_for(std::chrono::milliseconds(2));
       return waitpid(session.pid, &status, WNOHANG) == session.pid;
@@ -131,8 +167,9 @@ int TypeKeys(PtySession& session, const Case& row, bool* too_far) {
   return status;
 }
 
-// False when the run said nothing: pieces meant to come close together did not.
-bool RunCase(const Case& row, int index) {
+// Why the run said nothing about the row (its premise did not hold), or
+// nullptr once it is judged.
+const char* RunCase(const Case& row, int index) {
   Launch launch;
   launch.argv = {ANYKEY_BINARY};
   if (row.wrap != nullptr) launch.argv = {"/bin/sh", "-c", row.wrap, ANYKEY_BINARY};
@@ -160,11 +197,11 @@ bool RunCase(const Case& row, int index) {
   const termios before = row.new_erase ? NewErase(session.at_start) : session.at_start;
   const size_t echoed = session.screen.size();
   int status = -1;
+  Clock::time_point paused{};
   if (*row.ahead == '\0') {
     // Not an ASSERT: Finish ends the program whatever happens.
     if (row.early) {
       EXPECT_TRUE(row.out == Stdout::Terminal && WaitForScreen(session, PromptOnScreen));
-      std::this_thread::sleep_for(std::chrono::milliseconds(2));
     } else {
       EXPECT_TRUE(row.ctty == Ctty::None || WaitForEcho(session, false))
           << "the wait never turned echo off";
@@ -173,16 +210,15 @@ bool RunCase(const Case& row, int index) {
         WaitForScreen(session, row.out == Stdout::Pipe ? Prompt : PromptOnScreen);
       // Asleep with echo off and the output held: in the prompt's write.
       if (row.out == Stdout::HeldTerminal) {
-        EXPECT_TRUE(WaitFor(session, [&] { return State(session.pid) == 'S'; }));
+        EXPECT_TRUE(WaitFor([&] { return ReadProcStat(session.pid).state == 'S'; }));
       }
-      if (row.out == Stdout::File)
-        WaitFor(session, [&] { return ReadFile(launch.out_path) == Prompt; });
+      if (row.out == Stdout::File) WaitFor([&] { return ReadFile(launch.out_path) == Prompt; });
     }
-    bool too_far = false;
-    status = TypeKeys(session, row, &too_far);
-    if (too_far && row.gap_ms > 0 && row.gap_ms < Close.count()) {
+    const char* unmet = nullptr;
+    status = TypeKeys(session, row, &unmet, &paused);
+    if (unmet != nullptr) {
       Finish(session);
-      return false;
+      return unmet;
     }
     if (row.sent == HangsUp) HangUp(session);
     if (row.sent > 0 && std::strchr(row.typed, Act) == nullptr) kill(session.pid, row.sent);
@@ -198,7 +234,11 @@ bool RunCase(const Case& row, int index) {
     status = Finish(session);
     if (status == -1) ADD_FAILURE() << "still waiting";
   }
-  if (status == -1) return true;
+  if (status == -1) return nullptr;
+  // A pause cut short by a signal is slept out before the next check.
+  if (SignalInAPause(row) && Clock::now() - paused < Pause - PauseSlack) {
+    ADD_FAILURE() << "ended sooner than a whole pause after one began, with a signal in it";
+  }
   if (row.died_by == 0) {
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == row.exit_code) << "status " << status;
   } else {
@@ -218,23 +258,28 @@ bool RunCase(const Case& row, int index) {
       << "terminal modes not restored: lflag " << std::hex << after.c_lflag << ", was "
       << before.c_lflag << "; iflag " << after.c_iflag << ", was " << before.c_iflag;
   if (row.pending != nullptr) {
-    EXPECT_EQ(PendingInput(session), row.pending);
+    EXPECT_EQ(PendingInput(session.slave), row.pending);
   }
-  return true;
+  return nullptr;
 }
 
+// Runs each row, up to three times while its premise does not hold; a row
+// that never had its premise is reported as a skip, with why.
 void RunCases(const Case* rows, size_t count, int first_index) {
+  std::string skipped;
   for (const Case* row = rows; row != rows + count; ++row) {
     SCOPED_TRACE(row->name);
-    int tries = 1;
-    while (!RunCase(*row, first_index + static_cast<int>(row - rows))) {
-      if (++tries > 3) {
-        ADD_FAILURE()
-            << "three runs, each with pieces typed too far apart: the machine is too busy";
-        break;
-      }
+    const char* unmet = nullptr;
+    for (int run = 1; run <= 3; ++run) {
+      unmet = RunCase(*row, first_index + static_cast<int>(row - rows));
+      if (unmet == nullptr) break;
     }
+    if (unmet != nullptr) skipped += std::string("\n") + row->name + ": " + unmet + ", three runs";
   }
+  if (!skipped.empty() && !::testing::Test::HasFailure()) {
+    GTEST_SKIP() << "the machine was too busy for some rows:" << skipped;
+  }
+  if (!skipped.empty()) std::printf("rows not judged, the machine too busy:%s\n", skipped.c_str());
 }
 
 TEST(Terminal, BehavesInEveryCase) {
@@ -337,7 +382,9 @@ TEST(Terminal, BehavesInABareRoot) {
 }
 
 // With no controlling terminal there is no keyboard to watch: the prompt is
-// written, the wait goes on without spinning, and a signal ends it.
+// written, the wait goes on without spinning, and a signal ends it. Quiet:
+// little processor time over 50 of its pauses (voluntary context switches,
+// the wait's sleeps), whatever the clock; a spin makes no pause at all.
 TEST(Terminal, WaitsQuietlyWithoutAControllingTerminal) {
   Launch launch;
   launch.argv = {ANYKEY_BINARY};
@@ -346,20 +393,23 @@ TEST(Terminal, WaitsQuietlyWithoutAControllingTerminal) {
   launch.out_path = Temp(-1, ".out");
   launch.err_path = Temp(-1, ".err");
   PtySession session = Start(launch);
-  ASSERT_TRUE(WaitFor(session, [&] { return ReadFile(launch.out_path) == Prompt; }));
-  std::this_thread::sleep_for(std::chrono::seconds(1));
-  // utime and stime, fields 14 and 15 of /proc/PID/stat, in clock ticks.
-  std::ifstream stat("/proc/" + std::to_string(session.pid) + "/stat");
-  std::string field;
-  long ticks = 0;
-  for (int i = 1; i <= 15 && stat >> field; ++i) {
-    if (i >= 14) ticks += std::stol(field);
-  }
-  EXPECT_LT(ticks, sysconf(_SC_CLK_TCK) / 5) << "a second of waiting used this many ticks";
+  ASSERT_TRUE(WaitFor([&] { return ReadFile(launch.out_path) == Prompt; }));
+  long first = 0, switches = 0, forced = 0;
+  ContextSwitches(session.pid, &first, &forced);
+  const long ticks_before = ReadProcStat(session.pid).ticks;
+  const bool paused = WaitFor(
+      [&] { return ContextSwitches(session.pid, &switches, &forced) && switches >= first + 50; });
+  const long ticks = ReadProcStat(session.pid).ticks - ticks_before;
   kill(session.pid, SIGTERM);
   const int status = Finish(session);
   EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << "status " << status;
   EXPECT_EQ(ReadFile(launch.out_path), Prompt);
+  const long most = sysconf(_SC_CLK_TCK) / 10;
+  if (!paused && ticks < most) {
+    GTEST_SKIP() << "the machine was too busy: " << switches - first << " pauses in 5 s";
+  }
+  EXPECT_TRUE(paused) << "no 50 pauses in 5 s, and " << ticks << " ticks: it spins";
+  EXPECT_LT(ticks, most) << "50 pauses of waiting used this many ticks";
 }
 
 }  // namespace

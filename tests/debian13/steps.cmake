@@ -7,21 +7,14 @@
 # themselves, in that copy, with sudo left out as the
 # README says for root.
 cmake_minimum_required(VERSION 3.25)
-include(${CMAKE_CURRENT_LIST_DIR}/../loader/common.cmake)  # loader_mirrors
+include(${CMAKE_CURRENT_LIST_DIR}/../emulated_machines.cmake)
 
-execute_process(COMMAND id -u OUTPUT_VARIABLE uid OUTPUT_STRIP_TRAILING_WHITESPACE)
-if(NOT uid STREQUAL "0")
-  message("skipped: needs root (mmdebstrap, chroot and mounts)")
+machine_host_lacks(lack ROOT "mmdebstrap, chroot and mounts" INSTALL -DANYKEY_LOADER=ON
+  TOOLS mmdebstrap unshare chroot script)
+if(lack)
+  message("skipped: ${lack}")
   return()
 endif()
-foreach(tool mmdebstrap unshare chroot script)
-  find_program(found_${tool} ${tool} PATHS /usr/sbin /sbin)
-  if(NOT found_${tool})
-    message("skipped: ${tool} not found; install with "
-      "cmake -DANYKEY_LOADER=ON -P cmake/InstallTestDeps.cmake")
-    return()
-  endif()
-endforeach()
 
 set(root ${WORK_DIR}/root)
 set(archives ${CACHE_DIR}/archives)  # the packages, downloaded once
@@ -81,31 +74,13 @@ function(readme_command out pattern)
 endfunction()
 
 if(STEP STREQUAL "root")
-  loader_mirrors(mirrors)
-  file(SHA256 ${CMAKE_CURRENT_LIST_FILE} script)
-  string(SHA256 key "${script};${mirrors}")
-  string(SUBSTRING ${key} 0 16 key)
-  set(bare ${CACHE_DIR}/${key})
+  machine_cache_dir(bare ${CACHE_DIR} PRUNE
+    FILES ${CMAKE_CURRENT_LIST_FILE} ${CMAKE_CURRENT_LIST_DIR}/../emulated_machines.cmake)
   if(EXISTS ${bare}/ready)
     message("debian13.root: reusing the bare root in ${bare}")
   else()
-    # Roots of earlier versions of this file are of no more use.
-    file(GLOB olds LIST_DIRECTORIES true ${CACHE_DIR}/*/ready)
-    foreach(old IN LISTS olds)
-      get_filename_component(old ${old} DIRECTORY)
-      file(REMOVE_RECURSE ${old})
-    endforeach()
     file(REMOVE_RECURSE ${bare})
-    file(MAKE_DIRECTORY ${bare})
-    set(sources "")
-    foreach(uri IN LISTS mirrors)
-      list(APPEND sources "deb ${uri} trixie main")
-    endforeach()
-    message("debian13.root: mmdebstrap trixie from ${mirrors}")
-    execute_process(
-      COMMAND mmdebstrap --variant=minbase "--aptopt=APT::Sandbox::User \"root\""
-        trixie ${bare}/root ${sources}
-      COMMAND_ERROR_IS_FATAL ANY)
+    debian_root(${bare}/root trixie)
     # dpkg's syncs after each file are of no use in a root thrown away
     # after the run, and its installs are most of the test step's time.
     file(WRITE ${bare}/root/etc/dpkg/dpkg.cfg.d/unsafe-io "force-unsafe-io\n")

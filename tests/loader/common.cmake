@@ -1,65 +1,21 @@
 # What the loader steps share: when they can run at all, where the machine is
 # kept, and how it boots. Included by machine.cmake and run.cmake.
 
+include(${CMAKE_CURRENT_LIST_DIR}/../emulated_machines.cmake)
+
 # Why this machine cannot build or boot the guest, in OUT; empty if it can.
 function(loader_host_lacks out)
-  set(${out} "" PARENT_SCOPE)
-  execute_process(COMMAND id -u OUTPUT_VARIABLE uid OUTPUT_STRIP_TRAILING_WHITESPACE)
-  if(NOT uid STREQUAL "0")
-    set(${out} "needs root (mmdebstrap builds the machine's root as root)" PARENT_SCOPE)
-    return()
-  endif()
-  foreach(tool qemu-system-x86_64 mmdebstrap mke2fs)
-    find_program(found_${tool} ${tool} PATHS /usr/sbin /sbin)
-    if(NOT found_${tool})
-      set(${out} "${tool} not found; install with "
-        "cmake -DANYKEY_LOADER=ON -P cmake/InstallTestDeps.cmake" PARENT_SCOPE)
-      return()
-    endif()
-  endforeach()
+  machine_host_lacks(lack ROOT "mmdebstrap builds the machine's root as root"
+    INSTALL -DANYKEY_LOADER=ON TOOLS qemu-system-x86_64 mmdebstrap mke2fs)
+  set(${out} "${lack}" PARENT_SCOPE)
 endfunction()
 
-# The mirrors this machine's apt sources name for its own Debian release:
-# the only ones it can reach.
-function(loader_mirrors out)
-  file(STRINGS /etc/os-release codename REGEX "^VERSION_CODENAME=")
-  string(REPLACE "VERSION_CODENAME=" "" codename "${codename}")
-  set(uris "")
-  if(EXISTS /etc/apt/sources.list)
-    file(STRINGS /etc/apt/sources.list lines REGEX "^deb ")
-    foreach(line IN LISTS lines)
-      if(line MATCHES "^deb +(\\[[^]]*\\] +)?([^ ]+) +${codename}( |$)")
-        list(APPEND uris ${CMAKE_MATCH_2})
-      endif()
-    endforeach()
-  endif()
-  file(GLOB sources /etc/apt/sources.list.d/*.sources)
-  foreach(file IN LISTS sources)
-    file(READ ${file} text)
-    string(REGEX REPLACE "\n[ \t]*\n" ";" stanzas "${text}")
-    foreach(stanza IN LISTS stanzas)
-      if(stanza MATCHES "(^|\n)Types:[^\n]*deb( |\n|$)"
-         AND stanza MATCHES "(^|\n)Suites:([^\n]* )?${codename}( |\n|$)"
-         AND stanza MATCHES "(^|\n)URIs: *([^\n]+)")
-        string(REPLACE " " ";" found "${CMAKE_MATCH_2}")
-        list(APPEND uris ${found})
-      endif()
-    endforeach()
-  endforeach()
-  list(REMOVE_DUPLICATES uris)
-  if(NOT uris)
-    message(FATAL_ERROR "no Debian mirror for ${codename} in this machine's apt sources")
-  endif()
-  set(${out} ${uris} PARENT_SCOPE)
-endfunction()
-
-# The machine's folder in the cache, named by a hash of what goes into it.
+# The machine's folder in the cache, named by a hash of what goes into it;
+# with PRUNE, older machines go.
 function(loader_machine_dir out)
-  loader_mirrors(mirrors)
-  file(SHA256 ${CMAKE_CURRENT_LIST_DIR}/machine.cmake script)
-  string(SHA256 key "${script};${mirrors}")
-  string(SUBSTRING ${key} 0 16 key)
-  set(${out} ${CACHE_DIR}/${key} PARENT_SCOPE)
+  machine_cache_dir(dir ${CACHE_DIR} ${ARGN} FILES ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/machine.cmake
+    ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/../emulated_machines.cmake)
+  set(${out} ${dir} PARENT_SCOPE)
 endfunction()
 
 # Boots the machine on its serial console, its init running SHARE/init.sh,

@@ -5,7 +5,8 @@
 // The console driver's table writes the first verdict lines; then come a key
 // typed on the terminal, the processor use while waiting, and that a
 // spinning program is caught. A verdict line is
-// "PASS name:" or "FAIL name: what went wrong".
+// "PASS name:" or "FAIL name: what went wrong"; a line "cases N" before each
+// group says how many verdicts it brings.
 #include <dirent.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -14,6 +15,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <regex>
 #include <set>
@@ -38,23 +40,6 @@ bool Ended(const PtySession& session) {
          info.si_pid == session.pid;
 }
 
-// Its wait status, or -1 if it did not end in time (it is killed then).
-int End(PtySession& session, int seconds) {
-  // Reading the screen keeps the terminal's output moving, so that Wine
-  // never blocks on it.
-  if (WaitFor(
-          session,
-          [&] {
-            ReadScreen(session);
-            return Ended(session);
-          },
-          seconds)) {
-    return Finish(session, 1);
-  }
-  Finish(session, 0);
-  return -1;
-}
-
 PtySession Run(const std::string& exe, const std::vector<std::string>& args = {}) {
   Launch launch;
   launch.argv = {wine, dir + "/" + exe};
@@ -77,7 +62,6 @@ PtySession Run(const std::string& exe, const std::vector<std::string>& args = {}
 // Waits for the program's stdout to hold the whole prompt, or for its end.
 bool WaitForPrompt(PtySession& session, const std::string& exe, int seconds) {
   return WaitFor(
-      session,
       [&] {
         ReadScreen(session);
         return ReadFile(dir + "/" + exe + ".stdout").size() >= Prompt.size() || Ended(session);
@@ -113,7 +97,7 @@ std::string Plain(const std::string& screen) {
 // image) goes to this program's output.
 std::string DriverTable(const std::string& verdicts) {
   PtySession session = Run("console_driver.exe", {dir + "/anykey.exe", verdicts});
-  const bool ended = End(session, 400) != -1;
+  const bool ended = Finish(session, 400, true) != -1;
   if (!ended || ReadFile(verdicts).find("FAIL") != std::string::npos)
     std::printf("The console driver's terminal:\n%s\n", Words(Plain(session.screen), "\n").c_str());
   return ended ? "" : "FAIL console driver: did not finish in 400 s;";
@@ -123,14 +107,14 @@ std::string TypedKey() {
   PtySession session = Run("anykey.exe");
   if (!WaitForPrompt(session, "anykey.exe", 120) ||
       ReadFile(dir + "/anykey.exe.stdout") != Prompt) {
-    End(session, 0);
+    Finish(session, 0, true);
     return "FAIL key typed on the terminal: anykey.exe did not write the prompt;" +
            Said("anykey.exe");
   }
   Type(session, "k");
   // As long as the prompt may take: Wine's tear-down under emulation on a
   // busy host took more than 30 s once. A hang still fails.
-  const int status = End(session, 120);
+  const int status = Finish(session, 120, true);
   const bool ended = status != -1;
   std::string fault;
   if (!ended) fault += " still waiting 120 s after the key;";
@@ -158,24 +142,14 @@ Sample Probe(pid_t session_id, const std::string& exe) {
   DIR* proc = opendir("/proc");
   while (dirent* entry = proc ? readdir(proc) : nullptr) {
     const std::string path = std::string("/proc/") + entry->d_name;
-    const std::string text = ReadFile(path + "/stat");
-    const size_t open = text.find(" ("), close = text.rfind(')');
-    if (open == std::string::npos || close == std::string::npos) continue;
-    std::istringstream fields(text.substr(close + 2));
-    std::string field;
-    long session = 0, user = 0, system = 0;
-    for (int i = 3; i <= 15 && fields >> field; ++i) {
-      if (i == 6) session = std::stol(field);
-      if (i == 14) user = std::stol(field);
-      if (i == 15) system = std::stol(field);
-    }
-    const std::string name = text.substr(open + 2, close - open - 2);
-    if (name.rfind("wineserver", 0) == 0 || name == "conhost.exe")
-      sample.wine_ticks += user + system;
-    if (session != session_id) continue;
-    sample.names += " " + name;
-    if (name != exe.substr(0, 15)) continue;
-    sample.ticks = (sample.ticks < 0 ? 0 : sample.ticks) + user + system;
+    const ProcStat stat = ReadProcStat(path);
+    if (stat.state == '?') continue;
+    if (stat.name.rfind("wineserver", 0) == 0 || stat.name == "conhost.exe")
+      sample.wine_ticks += stat.ticks;
+    if (stat.session != session_id) continue;
+    sample.names += " " + stat.name;
+    if (stat.name != exe.substr(0, 15)) continue;
+    sample.ticks = (sample.ticks < 0 ? 0 : sample.ticks) + stat.ticks;
     sample.path = path;
     sample.loader32 = ReadFile(path + "/exe").compare(0, Elf32.size(), Elf32) == 0;
   }
@@ -223,14 +197,13 @@ Use Waiting(const std::string& exe, std::string& fault) {
     fault += " " + exe + " does not run in a 32-bit loader;";
   } else {
     WaitFor(
-        session,
         [&] {
           ReadScreen(session);
           ++use.looks;
           for (const std::string& call : BlockedIn(before.path)) ++use.blocked[call];
           return false;
         },
-        Window);
+        Window, 2000);
     const Sample after = Probe(session.pid, exe);
     const long ms = 1000 / sysconf(_SC_CLK_TCK);
     if (after.ticks < 0) fault += " " + exe + " ended while waiting;" + Said(exe);
@@ -239,7 +212,7 @@ Use Waiting(const std::string& exe, std::string& fault) {
       use.wine = (after.wine_ticks - before.wine_ticks) * ms;
     }
   }
-  End(session, 0);
+  Finish(session, 0, true);
   return use;
 }
 
@@ -297,8 +270,12 @@ int main(int argc, char** argv) {
   const std::string driver = DriverTable(verdicts);
   std::ofstream out(verdicts, std::ios::app);
   if (!driver.empty()) out << driver << "\n" << std::flush;
+  if (ReadFile(verdicts).rfind("cases ", 0) != 0)
+    out << "FAIL console driver: announced no cases;\n" << std::flush;
   std::printf("%s", ReadFile(verdicts).c_str());
-  for (const auto check : {TypedKey, ProcessorUse, SpinCaught}) {
+  std::string (*const checks[])() = {TypedKey, ProcessorUse, SpinCaught};
+  out << "cases " << std::size(checks) << "\n" << std::flush;
+  for (const auto check : checks) {
     const std::string verdict = check();
     out << verdict << "\n" << std::flush;
     std::printf("%s\n", verdict.c_str());

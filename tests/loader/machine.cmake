@@ -43,7 +43,7 @@ if(lack)
   message("skipped: ${lack}")
   return()
 endif()
-loader_machine_dir(machine)
+loader_machine_dir(machine PRUNE)
 if(EXISTS ${machine}/ready)
   message("loader.${STEP}: reusing the machine in ${machine}")
   return()
@@ -51,31 +51,11 @@ endif()
 file(MAKE_DIRECTORY ${machine})
 
 if(STEP STREQUAL "root")
-  # Machines of earlier versions of this file are of no more use.
-  file(GLOB machines LIST_DIRECTORIES true ${CACHE_DIR}/*/vmlinuz)
-  foreach(old IN LISTS machines)
-    get_filename_component(old ${old} DIRECTORY)
-    if(NOT old STREQUAL machine)
-      message("loader.root: removing the older machine ${old}")
-      file(REMOVE_RECURSE ${old})
-    endif()
-  endforeach()
   set(root ${machine}/root)
-  file(REMOVE_RECURSE ${root})
-  loader_mirrors(mirrors)
-  set(sources "")
-  foreach(uri IN LISTS mirrors)
-    list(APPEND sources "deb ${uri} ${suite} main")
-  endforeach()
   string(REPLACE ";" "," include "${packages}")
-  message("loader.root: mmdebstrap ${suite} from ${mirrors} (a few minutes)")
-  execute_process(
-    COMMAND mmdebstrap --variant=minbase --architectures=amd64,i386 --include=${include}
-      "--aptopt=APT::Sandbox::User \"root\""
-      --dpkgopt=path-exclude=/usr/share/doc/* --dpkgopt=path-exclude=/usr/share/man/*
-      --dpkgopt=path-exclude=/usr/share/locale/*
-      ${suite} ${root} ${sources}
-    COMMAND_ERROR_IS_FATAL ANY)
+  debian_root(${root} ${suite} --architectures=amd64,i386 --include=${include}
+    --dpkgopt=path-exclude=/usr/share/doc/* --dpkgopt=path-exclude=/usr/share/man/*
+    --dpkgopt=path-exclude=/usr/share/locale/*)
   file(WRITE ${root}/sbin/anykey-init "${stub_init}")
   file(CHMOD ${root}/sbin/anykey-init PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE
     GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)

@@ -6,23 +6,19 @@
 cmake_minimum_required(VERSION 3.25)
 include(${CMAKE_CURRENT_LIST_DIR}/common.cmake)
 
-machines_step()
+machines_step(PRUNE)
 if(EXISTS ${machine}/ready)
   file(READ ${machine}/ready what)
   message("machines.${ARCH}.fetch: reusing ${what} in ${machine}")
   return()
 endif()
-# Kernels of earlier versions of this file are of no more use.
-file(GLOB old LIST_DIRECTORIES true ${CACHE_DIR}/${ARCH}/*)
-if(old)
-  file(REMOVE_RECURSE ${old})
-endif()
+file(REMOVE_RECURSE ${machine})  # what a fetch that did not finish left
 
 set(apt ${machine}/apt)
 file(MAKE_DIRECTORY ${apt}/state/lists/partial ${apt}/cache/archives/partial ${apt}/parts
   ${machine}/debs)
 file(TOUCH ${apt}/status)
-loader_mirrors(mirrors)
+debian_mirrors(mirrors)
 file(STRINGS /etc/os-release codename REGEX "^VERSION_CODENAME=")
 string(REPLACE "VERSION_CODENAME=" "" codename "${codename}")
 set(keyring /usr/share/keyrings/debian-archive-keyring.gpg)

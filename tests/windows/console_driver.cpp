@@ -1,5 +1,6 @@
 // Runs anykey.exe in this process's console, as a Windows user would, and
-// writes one verdict line per case to the file named by its second argument:
+// writes one verdict line per case to the file named by its second argument,
+// after a line "cases N" that says how many are to come:
 //   console_driver.exe ANYKEY.EXE VERDICTS
 // Keys go into the console input buffer with WriteConsoleInput; what is
 // left there afterwards is counted with GetNumberOfConsoleInputEvents.
@@ -178,6 +179,7 @@ int main(int argc, char** argv) {
   console_input =
       CreateFileA("CONIN$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                   &inherit, OPEN_EXISTING, 0, nullptr);
+  std::fprintf(verdicts, "cases %u\n", static_cast<unsigned>(sizeof Cases / sizeof Cases[0]));
   for (const Case& row : Cases) {
     std::string fault = console_input == INVALID_HANDLE_VALUE ? " no console" : Run(row, argv[1]);
     // Wine's Ctrl+C handling now and then leaves a process that polls the

@@ -107,9 +107,9 @@ bool KeepsItsDisposition(int signal_number) {
     case SIGINFO:
 #endif
 #if defined(__APPLE__)
-    // macOS's headers hide these at the program's POSIX level, and their
-    // default there is to go on: taken for ends, a resize or ^T would put
-    // the modes back until the next check.
+      // macOS's headers hide these at the program's POSIX level, and their
+      // default there is to go on: taken for ends, a resize or ^T would put
+      // the modes back until the next check.
 #if !defined(SIGIO)
     case 23:
 #endif
