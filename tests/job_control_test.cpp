@@ -54,6 +54,7 @@ enum class Step {
   Orphaned,         // ... in the shell's own group, which no shell controls
   AwaitWaitModes,   // until echo is off
   Stop,             // ^Z, and see it stop
+  Linger,           // leave it stopped longer than a burst's discard may last
   TakeRaw,          // the shell takes the terminal and puts raw modes there
   Continue,         // bg
   Fg,               // the modes from before, the terminal to the job, SIGCONT
@@ -153,6 +154,9 @@ int RunJobSteps(const std::vector<Step>& steps) {
       case Step::Stop:
         kill(job, SIGTSTP);
         if (!WIFSTOPPED(WaitForStatus(job, WUNTRACED))) fail(i, "did not stop");
+        break;
+      case Step::Linger:
+        usleep(1200000);
         break;
       case Step::TakeRaw:
         shells = TakeTerminal();
@@ -297,8 +301,8 @@ TEST(Terminal, LeavesOtherJobsModesAloneUnderJobControl) {
       // copy's wait modes alone, though they equal its own.
       // The discard goes on once the job is back in the foreground.
       {"^Z and fg in the middle of a paste",
-       {S::Foreground, S::AwaitWaitModes, S::Paste, S::Stop, S::ExpectBefore, S::Paste, S::Fg,
-        S::Paste, S::ExitsZero, S::ExpectBefore}},
+       {S::Foreground, S::AwaitWaitModes, S::Paste, S::Stop, S::Linger, S::ExpectBefore, S::Paste,
+        S::Fg, S::Paste, S::ExitsZero, S::ExpectBefore}},
       {"a second copy while the first is in the background",
        {S::Foreground, S::AwaitWaitModes, S::Stop, S::Reclaim, S::ExpectBefore, S::Continue,
         S::Settle, S::ExpectBefore, S::Second, S::AwaitWaitModes, S::Settle, S::ExpectWaitModes,

@@ -78,14 +78,18 @@ bool DiscardInput(int fd, bool may_read) {
   // Until a whole poll interval passes without input, outside a bracketed
   // paste. Back in the foreground after a stop, the limit starts again.
   timespec start = Now();
-  for (long left = BurstLimitMs; going && left > 0;
-       left = BurstLimitMs - MillisecondsSince(start)) {
+  while (going) {
     const Hold hold = KeepTerminal();
     if (hold == Hold::Lost) {
       break;
     }
     if (hold == Hold::Again) {
       start = Now();
+    }
+    // Measured after the look: time spent stopped is no part of the burst.
+    const long left = BurstLimitMs - MillisecondsSince(start);
+    if (left <= 0) {
+      break;
     }
     const long interval = PollInterval;  // long is 32 bits on some machines: no sign change
     const int ready = Readiness(fd, POLLIN, static_cast<int>(left < interval ? left : interval));
