@@ -95,7 +95,9 @@ bool StandardStreamsGone() {
   bool any = false;
   for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
     struct stat status = {};
-    if (fstat(fd, &status) != 0 || !(S_ISFIFO(status.st_mode) || S_ISSOCK(status.st_mode))) {
+    const bool hangs_up =
+        fstat(fd, &status) == 0 && (S_ISFIFO(status.st_mode) || S_ISSOCK(status.st_mode));
+    if (!hangs_up) {
       continue;
     }
     // No events asked: only a hang-up or an error is told.
