@@ -126,7 +126,12 @@ TEST(Terminal, KeepsItsPromisesUnderInteractiveShells) {
           case Then::Sigstop:
             // SIGSTOP reaches no handler; the shell puts its own modes back,
             // and only SIGCONT tells the program to take the terminal again.
-            kill(-tcgetpgrp(session.master), SIGSTOP);
+            {
+              // A failed tcgetpgrp would make this a signal to init or to the test itself.
+              const pid_t job = tcgetpgrp(session.master);
+              ASSERT_GT(job, 1) << "no foreground job to stop";
+              kill(-job, SIGSTOP);
+            }
             EXPECT_TRUE(WaitFor(gone));
             Type(session, "fg\n");
             EXPECT_TRUE(WaitFor([&] { return InWaitModes(session); }))
