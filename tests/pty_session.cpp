@@ -165,8 +165,8 @@ int WaitForStatus(pid_t pid, int options, int seconds) {
   return status;
 }
 
-void Type(const PtySession& session, const std::string& keys) {
-  if (write(session.master, keys.data(), keys.size()) != static_cast<ssize_t>(keys.size())) return;
+bool Type(const PtySession& session, const std::string& keys) {
+  return write(session.master, keys.data(), keys.size()) == static_cast<ssize_t>(keys.size());
 }
 
 int Finish(PtySession& session, int seconds, bool read_meanwhile) {

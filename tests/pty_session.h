@@ -75,7 +75,8 @@ inline bool WaitForEcho(const PtySession& session, bool on, int seconds = 5) {
 int WaitForStatus(pid_t pid, int options, int seconds = 5);
 // The other ends go: the terminal's master (a hang-up) and the caller's pipes.
 void HangUp(PtySession& session);
-void Type(const PtySession& session, const std::string& keys);
+// False if the keys could not all be written.
+bool Type(const PtySession& session, const std::string& keys);
 // The wait status, or -1 if the program did not end in time (it is killed
 // then). With read_meanwhile, reads the screen while it waits, so that the
 // program never blocks on it; a body that reads the keyboard's side itself
