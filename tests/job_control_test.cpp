@@ -1,5 +1,5 @@
-// Job control around the real POSIX binary: stops that are dropped, a
-// job-control shell of the test's own, and a seeded storm of signals.
+// Job control around the real POSIX binary: a job-control shell of the
+// test's own, and a seeded storm of signals.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -15,26 +15,6 @@
 #include "terminal_rows.h"
 
 namespace {
-
-// With no shell in its session the program's process group is orphaned, and
-// the system drops stop signals instead of stopping it: the wait must go on
-// in its own modes.
-TEST(Terminal, KeepsWaitingWhenAStopIsDropped) {
-  for (const int stop : {SIGTSTP, SIGTTIN, SIGTTOU}) {
-    SCOPED_TRACE(stop);
-    PtySession session = Start(ProgramLaunch(-2));
-    const termios before = session.at_start;
-    ASSERT_TRUE(WaitForEcho(session, false));
-    kill(session.pid, stop);
-    ASSERT_TRUE(WaitForSignalTaken(session.pid));
-    ASSERT_TRUE(WaitForEcho(session, false));
-    Type(session, "k");
-    const int status = Finish(session);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
-    EXPECT_EQ(session.screen, "");
-    EXPECT_TRUE(SameModes(Modes(session), before));
-  }
-}
 
 // A minimal job-control shell of the test's own, run as the body of a
 // PtySession: it owns the terminal (fd 0) as an interactive shell does,
