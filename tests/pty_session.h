@@ -99,8 +99,9 @@ struct ProcStat {
 ProcStat ReadProcStat(const std::string& dir);
 ProcStat ReadProcStat(pid_t pid);
 // Its voluntary context switches (a wait in a blocking call each) and
-// forced ones; false once it is gone.
-bool ContextSwitches(pid_t pid, long* voluntary, long* forced);
+// forced ones, and whether a signal is pending for its thread or for the
+// process; false once it is gone.
+bool ContextSwitches(pid_t pid, long* voluntary, long* forced, bool* pending = nullptr);
 // Waits until no signal is pending for the process and it has blocked again
 // since: whatever it does on a signal just sent, it has done.
 bool WaitForSignalTaken(pid_t pid);

@@ -31,22 +31,20 @@ bool InWaitModes(const PtySession& session) {
   return (flags & ISIG) != 0 && (flags & (ECHO | ICANON)) == 0;
 }
 
-// What `stty -g` prints for commands the shell runs.
+// What `stty -g` prints for commands the shell runs: the first whole line of
+// settings after the command.
 std::string SttyG(PtySession& session) {
-  const std::regex settings("[0-9a-f]+(:[0-9a-f]+){20,}");
-  const auto count = [&] {
-    return std::distance(
-        std::sregex_iterator(session.screen.begin(), session.screen.end(), settings),
-        std::sregex_iterator());
-  };
-  const auto seen = count();
+  const std::regex settings("([0-9a-f]+(:[0-9a-f]+){20,})\r?\n");
+  const size_t seen = session.screen.size();
   Type(session, "stty -g\n");
-  if (!WaitFor([&] { return WaitForScreen(session, "\n") && count() > seen; })) return "";
-  std::string last;
-  for (auto it = std::sregex_iterator(session.screen.begin(), session.screen.end(), settings);
-       it != std::sregex_iterator(); ++it)
-    last = it->str();
-  return last;
+  std::smatch found;
+  std::string since;
+  const bool printed = WaitFor([&] {
+    ReadScreen(session);
+    since = session.screen.substr(seen);
+    return std::regex_search(since, found, settings);
+  });
+  return printed ? found.str(1) : "";
 }
 
 // ^Z, fg, & and ^C at the shells users have. bash, zsh and dash reset the
