@@ -32,11 +32,14 @@ struct Shell {
   Clock::time_point after_fg = {};  // when the step before began, if that was an fg
 };
 
-// Ignores the job-control signals, as a shell does, and returns the modes
-// the terminal has now.
-termios BecomeShell() {
+// The shell: it ignores the job-control signals, as a shell does, and notes
+// the terminal's modes.
+Shell BecomeShell() {
   for (const int job_signal : {SIGTSTP, SIGTTIN, SIGTTOU}) signal(job_signal, SIG_IGN);
-  return Modes(0);
+  Shell s;
+  s.before = s.shells = Modes(0);
+  s.keyboard.master = BodyKeyboard;
+  return s;
 }
 
 // A job's own process group (or the shell's, for an orphaned one), standard
@@ -223,16 +226,8 @@ void ExitsZero(Shell& s) {
 
 using Step = void (*)(Shell&);
 
-int RunJobSteps(const std::vector<Step>& steps) {
-  Shell s;
-  s.before = s.shells = BecomeShell();
-  s.keyboard.master = BodyKeyboard;
-  Clock::time_point began{};
-  for (; s.step < steps.size() && s.failures == 0 && !s.late; ++s.step) {
-    s.after_fg = s.step > 0 && steps[s.step - 1] == Fg ? began : Clock::time_point{};
-    began = Clock::now();
-    steps[s.step](s);
-  }
+// Ends what the shell left running and puts the terminal back; its failures.
+int EndShell(Shell& s) {
   for (const pid_t left : {s.job, s.other, s.second}) {
     if (left > 0) {
       kill(left, SIGKILL);
@@ -241,6 +236,17 @@ int RunJobSteps(const std::vector<Step>& steps) {
   }
   GiveTerminal(getpgrp(), s.before);
   return s.failures;
+}
+
+int RunJobSteps(const std::vector<Step>& steps) {
+  Shell s = BecomeShell();
+  Clock::time_point began{};
+  for (; s.step < steps.size() && s.failures == 0 && !s.late; ++s.step) {
+    s.after_fg = s.step > 0 && steps[s.step - 1] == Fg ? began : Clock::time_point{};
+    began = Clock::now();
+    steps[s.step](s);
+  }
+  return EndShell(s);
 }
 
 // Runs a body as the session leader on a fresh terminal; what it wrote on
@@ -306,33 +312,24 @@ TEST(Terminal, LeavesOtherJobsModesAloneUnderJobControl) {
   });
 }
 
-// A seeded storm of stops, continues and ends at microsecond delays. Whenever
-// the program is stopped or gone, the terminal has exactly the modes from
-// before it started, and it ended by the signal that ended it.
+// A seeded storm of stops, continues and ends at microsecond delays, its
+// events counted as steps. Whenever the program is stopped or gone, the
+// terminal has exactly the modes from before it started, and it ended by the
+// signal that ended it.
 int Storm(unsigned seed, int rounds, int events_per_round) {
-  const termios before = BecomeShell();
+  Shell s = BecomeShell();
   std::mt19937 random(seed);
   auto micros = [&](unsigned most) { usleep(static_cast<useconds_t>(random() % most)); };
-  int events = 0;
-  int failures = 0;
-  auto fail = [&](int round, const char* what) {
-    ++failures;
-    dprintf(2, "seed %u round %d event %d: %s\n", seed, round, events, what);
-  };
-  for (int round = 0; round < rounds && failures == 0; ++round) {
-    const pid_t job = StartJob(Group::Foreground);
-    if (!WaitForEcho(0, false)) fail(round, "the wait modes never came");
-    for (int i = 0; i < events_per_round && failures == 0; ++i, ++events) {
+  for (int round = 0; round < rounds && s.failures == 0; ++round) {
+    Foreground(s);
+    AwaitWaitModes(s);
+    for (int i = 0; i < events_per_round && s.failures == 0; ++i, ++s.step) {
       const unsigned pick = random() % 8;
       if (pick < 4) {
-        kill(job, SIGTSTP);
-        if (!WIFSTOPPED(WaitForStatus(job, WUNTRACED))) {
-          fail(round, "did not stop");
-        } else if (!SameModes(Modes(0), before)) {
-          fail(round, "stopped with other modes than before");
-        }
+        Stop(s);
+        if (s.failures == 0) ExpectBefore(s);
         micros(200);
-        kill(job, SIGCONT);
+        Continue(s);
         // The stop handler's window after a continue is a few microseconds wide.
         micros(random() % 4 != 0 ? 1 : 100);
       } else if (pick < 7) {
@@ -343,20 +340,17 @@ int Storm(unsigned seed, int rounds, int events_per_round) {
       }
     }
     const int end = random() % 2 != 0 ? SIGTERM : SIGINT;
-    kill(job, end);
-    kill(job, SIGCONT);
-    const int status = WaitForStatus(job, 0);
-    if (status == -1) {
-      fail(round, "still running after its end");
-      kill(job, SIGKILL);
-      waitpid(job, nullptr, 0);
-    } else if (!WIFSIGNALED(status) || WTERMSIG(status) != end) {
-      fail(round, "ended otherwise than by its signal");
-    }
-    if (!SameModes(Modes(0), before)) fail(round, "ended with other modes than before");
+    kill(s.job, end);
+    Continue(s);
+    const int status = Reap(&s.job);
+    if (status == -1) Fail(s, "still running after its end");
+    if (status != -1 && (!WIFSIGNALED(status) || WTERMSIG(status) != end))
+      Fail(s, "ended otherwise than by its signal");
+    ExpectBefore(s);
   }
-  dprintf(1, "%d events\n", events);
-  return failures;
+  if (s.failures != 0) dprintf(2, "seed %u, %zu events\n", seed, s.step);
+  dprintf(1, "%zu events\n", s.step);
+  return EndShell(s);
 }
 
 TEST(Terminal, KeepsItsInvariantUnderASignalStorm) {
