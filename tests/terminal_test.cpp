@@ -325,7 +325,7 @@ TEST(Terminal, BehavesInEveryCase) {
       {.name = "a key after a signal cut a pause short",
        .keys = "\xfek",
        .sent = SIGCONT,
-       .gap = 5},
+       .gap = 2},
       {.name = "VERASE changed by the other side", .keys = "\xfek", .gap = 5, .new_erase = true},
       {.name = "a key right after the prompt", .out = Stdout::Terminal, .keys = "k", .early = true},
       {.name = "Backspace right after the prompt",
