@@ -80,9 +80,10 @@ int Reap(pid_t* job) {
 
 // The steps of a row, each run by the shell; a step that finds something
 // wrong says so on the shell's standard error.
-void Fail(Shell& s, const char* what) {
+void Expect(Shell& s, bool holds, const char* what_is_wrong) {
+  if (holds) return;
   ++s.failures;
-  dprintf(2, "step %zu: %s\n", s.step + 1, what);
+  dprintf(2, "step %zu: %s\n", s.step + 1, what_is_wrong);
 }
 // The program as the foreground job, as a background job, or in the
 // shell's own group, which no shell controls.
@@ -103,19 +104,15 @@ void LetGo(Shell&) { tcflow(0, TCOON); }
 void NonBlocking(Shell&) { fcntl(0, F_SETFL, fcntl(0, F_GETFL) | O_NONBLOCK); }
 // The job stops by itself.
 void AwaitStopped(Shell& s) {
-  if (!WIFSTOPPED(WaitForStatus(s.job, WUNTRACED))) Fail(s, "did not stop");
+  Expect(s, WIFSTOPPED(WaitForStatus(s.job, WUNTRACED)), "did not stop");
 }
 // The whole prompt reaches the screen within 5 s.
 void ExpectPrompt(Shell& s) {
-  if (!WaitForScreen(s.keyboard, PromptOnScreen)) Fail(s, "the whole prompt never came");
+  Expect(s, WaitForScreen(s.keyboard, PromptOnScreen), "the whole prompt never came");
 }
-void TypeKey(Shell& s) {
-  if (!Type(s.keyboard, "k")) Fail(s, "no keyboard");
-}
+void TypeKey(Shell& s) { Expect(s, Type(s.keyboard, "k"), "no keyboard"); }
 // Until echo is off.
-void AwaitWaitModes(Shell& s) {
-  if (!WaitForEcho(0, false)) Fail(s, "the wait modes never came");
-}
+void AwaitWaitModes(Shell& s) { Expect(s, WaitForEcho(0, false), "the wait modes never came"); }
 // ^Z, and see it stop.
 void Stop(Shell& s) {
   kill(s.job, SIGTSTP);
@@ -163,16 +160,16 @@ void Settle(Shell& s) {
     seen = now;
     return now >= first + 5 || looks >= 100;
   });
-  if (ended) Fail(s, "stopped or ended");
-  if (!settled) Fail(s, "made no five pauses");
+  Expect(s, !ended, "stopped or ended");
+  Expect(s, settled, "made no five pauses");
 }
 // The terminal has the shell's raw modes.
 void ExpectShells(Shell& s) {
-  if (!SameModes(Modes(0), s.shells)) Fail(s, "the shell's modes were overwritten");
+  Expect(s, SameModes(Modes(0), s.shells), "the shell's modes were overwritten");
 }
 // The terminal has the modes from before the job, at once or within 5 s.
 void ExpectBefore(Shell& s) {
-  if (!SameModes(Modes(0), s.before)) Fail(s, "the modes from before are not back");
+  Expect(s, SameModes(Modes(0), s.before), "the modes from before are not back");
 }
 void AwaitBefore(Shell& s) {
   WaitFor([&] { return SameModes(Modes(0), s.before); });
@@ -183,7 +180,7 @@ void EndByTerm(Shell& s) {
   kill(s.job, SIGTERM);
   Continue(s);
   const int status = Reap(&s.job);
-  if (!WIFSIGNALED(status) || WTERMSIG(status) != SIGTERM) Fail(s, "did not die by SIGTERM");
+  Expect(s, WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM, "did not die by SIGTERM");
 }
 // The shell takes the terminal back, modes untouched.
 void Reclaim(Shell&) { tcsetpgrp(0, getpgrp()); }
@@ -192,11 +189,11 @@ void Second(Shell& s) { s.second = StartJob(Group::Foreground); }
 void KeyEndsSecond(Shell& s) {
   TypeKey(s);
   const int status = Reap(&s.second);
-  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) Fail(s, "the key did not end it");
+  Expect(s, WIFEXITED(status) && WEXITSTATUS(status) == 0, "the key did not end it");
 }
 // The terminal still has wait modes (no echo).
 void ExpectWaitModes(Shell& s) {
-  if ((Modes(0).c_lflag & ECHO) != 0) Fail(s, "the wait modes were overwritten");
+  Expect(s, (Modes(0).c_lflag & ECHO) == 0, "the wait modes were overwritten");
 }
 // 500 bytes of a paste on the keyboard, in pieces 3 ms apart, meant to come
 // within Close of each other and of an fg that resumes a discard: late if not.
@@ -208,7 +205,7 @@ void Paste(Shell& s) {
   Clock::time_point since = s.after_fg;
   for (int count = 0; count < 5; ++count, usleep(3000)) {
     const Clock::time_point start = Clock::now();
-    if (!Type(s.keyboard, piece)) Fail(s, "no keyboard");
+    Expect(s, Type(s.keyboard, piece), "no keyboard");
     s.late = s.late || (since != Clock::time_point{} && Clock::now() - since >= Close);
     since = start;
   }
@@ -217,10 +214,10 @@ void Paste(Shell& s) {
 // The job exits 0, with nothing left pending for the next reader.
 void ExitsZero(Shell& s) {
   const int status = Reap(&s.job);
-  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) Fail(s, "did not exit 0");
+  Expect(s, WIFEXITED(status) && WEXITSTATUS(status) == 0, "did not exit 0");
   tcsetpgrp(0, getpgrp());  // a read from the background fails
   const termios modes = Modes(0);
-  if (PendingInput(0) != "") Fail(s, "input was left pending");
+  Expect(s, PendingInput(0).empty(), "input was left pending");
   tcsetattr(0, TCSANOW, &modes);
 }
 
@@ -343,9 +340,9 @@ int Storm(unsigned seed, int rounds, int events_per_round) {
     kill(s.job, end);
     Continue(s);
     const int status = Reap(&s.job);
-    if (status == -1) Fail(s, "still running after its end");
-    if (status != -1 && (!WIFSIGNALED(status) || WTERMSIG(status) != end))
-      Fail(s, "ended otherwise than by its signal");
+    Expect(s, status != -1, "still running after its end");
+    Expect(s, status == -1 || (WIFSIGNALED(status) && WTERMSIG(status) == end),
+           "ended otherwise than by its signal");
     ExpectBefore(s);
   }
   if (s.failures != 0) dprintf(2, "seed %u, %zu events\n", seed, s.step);

@@ -108,7 +108,7 @@ PtySession Start(const Launch& launch) {
     WaitForScreen(session, launch.typed_ahead.substr(launch.typed_ahead.size() - 1));
   }
   if (launch.out == Stdout::HeldTerminal) tcflow(session.slave, TCOOFF);
-  session.at_start = Modes(session);
+  session.at_start = Modes(session.slave);
   int in_pipe[2] = {-1, -1}, out_pipe[2] = {-1, -1};
   if (launch.in == Stdin::Pipe && pipe(in_pipe) != 0) in_pipe[0] = -1;
   if (launch.out == Stdout::Pipe && pipe(out_pipe) != 0) out_pipe[1] = -1;

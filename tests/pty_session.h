@@ -56,7 +56,6 @@ struct Launch {
 PtySession Start(const Launch& launch);
 // The modes of a terminal (a descriptor of it): the session's, or a shell's fd 0.
 termios Modes(int terminal);
-inline termios Modes(const PtySession& session) { return Modes(session.slave); }
 bool SameModes(const termios& a, const termios& b);
 // Waits for the condition, five seconds and a look every half millisecond
 // unless told otherwise; false if it never held.
@@ -67,9 +66,6 @@ void ReadScreen(PtySession& session);
 // leaves unread stays in the terminal until then.
 bool WaitForScreen(PtySession& session, const std::string& text);
 bool WaitForEcho(int terminal, bool on, int seconds = 5);
-inline bool WaitForEcho(const PtySession& session, bool on, int seconds = 5) {
-  return WaitForEcho(session.slave, on, seconds);
-}
 // The wait status that waitpid reports with these options, or -1 if none
 // came in time.
 int WaitForStatus(pid_t pid, int options, int seconds = 5);

@@ -28,7 +28,7 @@ struct Act {
 };
 
 bool InWaitModes(const PtySession& session) {
-  const tcflag_t flags = Modes(session).c_lflag;
+  const tcflag_t flags = Modes(session.slave).c_lflag;
   return (flags & ISIG) != 0 && (flags & (ECHO | ICANON)) == 0;
 }
 

@@ -139,7 +139,7 @@ int TypeKeys(PtySession& session, const Case& row, const char** unmet, Clock::ti
     piece.clear();
     if (*key == '\0') break;
     if (*key == Act && row.new_erase) {
-      const termios changed = NewErase(Modes(session));
+      const termios changed = NewErase(Modes(session.slave));
       tcsetattr(session.slave, TCSANOW, &changed);
     } else if (*key == Act) {
       since = Clock::now();
@@ -153,7 +153,7 @@ int TypeKeys(PtySession& session, const Case& row, const char** unmet, Clock::ti
       // A stop the system drops: the wait must go on in its own modes.
       if (row.sent == SIGTSTP || row.sent == SIGTTIN || row.sent == SIGTTOU) {
         EXPECT_TRUE(WaitForSignalTaken(session.pid));
-        EXPECT_TRUE(WaitForEcho(session, false));
+        EXPECT_TRUE(WaitForEcho(session.slave, false));
       }
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(row.gap));
@@ -198,7 +198,7 @@ std::string RunCase(const Case& row, int index) {
   Clock::time_point paused{};
   if (*row.ahead == '\0') {
     // Not an ASSERT: Finish ends the program whatever happens.
-    EXPECT_TRUE(row.early || row.ctty == Ctty::None || WaitForEcho(session, false))
+    EXPECT_TRUE(row.early || row.ctty == Ctty::None || WaitForEcho(session.slave, false))
         << "the wait never turned echo off";
     // The wait modes come before the prompt: the wait begins after it.
     EXPECT_TRUE(WaitForScreen(session, Shown(row.out)));
@@ -260,7 +260,8 @@ std::string RunCase(const Case& row, int index) {
   if (row.screen != nullptr && !row.stream) {
     EXPECT_EQ(session.screen.substr(echoed), Shown(row.out) + row.screen);
   }
-  const termios after = row.sent == HangsUp ? before : Modes(session);  // nothing left to read
+  const termios after =
+      row.sent == HangsUp ? before : Modes(session.slave);  // nothing left to read
   EXPECT_TRUE(SameModes(after, before))
       << "terminal modes not restored: lflag " << std::hex << after.c_lflag << ", was "
       << before.c_lflag << "; iflag " << after.c_iflag << ", was " << before.c_iflag;
@@ -407,7 +408,7 @@ TEST(Terminal, AllocatesNoHeapMemory) {
     launch.argv = {STRACE, "-fqq", "--trace=%memory", "--signal=none", "-o", log, ANYKEY_BINARY};
   launch.env = {"PATH=/usr/bin:/bin"};
   PtySession session = Start(launch);
-  ASSERT_TRUE(WaitForEcho(session, false, 60));
+  ASSERT_TRUE(WaitForEcho(session.slave, false, 60));
   Type(session, "k");
   const int status = Finish(session, 60);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
