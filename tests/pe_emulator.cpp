@@ -6,7 +6,6 @@
 #include <cstdint>
 #include <map>
 
-#include "console_calls.h"
 #include "pe_image.h"
 
 namespace {
@@ -19,9 +18,7 @@ struct Machine {
   uc_engine* uc = nullptr;
   bool wide = false;  // 64-bit image
   std::map<std::uint64_t, std::string> stubs;
-  int checks_before_key = 0;
-  unsigned write_limit = 0;
-  EmulatedRun run;
+  ConsoleCalls* console = nullptr;
 
   std::uint64_t Reg(int reg) {
     std::uint64_t value = 0;
@@ -41,40 +38,33 @@ struct Machine {
     const int regs[] = {UC_X86_REG_RCX, UC_X86_REG_RDX, UC_X86_REG_R8, UC_X86_REG_R9};
     return n < 4 ? Reg(regs[n]) : Memory(Reg(UC_X86_REG_RSP) + 8 + 8 * n, 8);
   }
-  static std::uint32_t Handle(std::uint64_t value) { return static_cast<std::uint32_t>(value); }
 
   // Called as a stub is about to execute its ret; sets the result register.
   void Call(const std::string& name) {
+    const auto first = static_cast<std::uint32_t>(Arg(0));  // a handle, a count or a code
     std::uint64_t result = 0;
-    std::string line;
     if (name == "GetStdHandle") {
-      const auto which = static_cast<std::int32_t>(Arg(0));
-      line = console_calls::GetStdHandle(which);
-      result = static_cast<std::uint64_t>(-which);
+      result = console->GetStdHandle(static_cast<std::int32_t>(first));
     } else if (name == "WriteFile") {
-      const auto size = static_cast<std::uint32_t>(Arg(2));
-      std::string bytes(size, '\0');
-      uc_mem_read(uc, Arg(1), bytes.data(), size);
-      const std::uint32_t written = std::min(size, write_limit);
-      uc_mem_write(uc, Arg(3), &written, sizeof written);
-      line = console_calls::WriteFile(Handle(Arg(0)), bytes, Arg(4) != 0);
-      result = 1;
+      std::string bytes(static_cast<std::uint32_t>(Arg(2)), '\0');
+      uc_mem_read(uc, Arg(1), bytes.data(), bytes.size());
+      const long written = console->WriteFile(first, bytes, Arg(4) != 0);
+      const auto count = static_cast<std::uint32_t>(written);
+      if (written >= 0) uc_mem_write(uc, Arg(3), &count, sizeof count);
+      result = written >= 0;
     } else if (name == "Sleep") {
-      line = console_calls::Sleep(static_cast<std::uint32_t>(Arg(0)));
+      console->Sleep(first);
     } else if (name == "_kbhit") {
-      result = static_cast<std::uint64_t>(console_calls::KbhitAnswer(checks_before_key));
-      line = console_calls::Kbhit(static_cast<int>(result));
+      result = static_cast<std::uint64_t>(console->Kbhit());
     } else if (name == "FlushConsoleInputBuffer") {
-      line = console_calls::FlushConsoleInputBuffer(Handle(Arg(0)));
-      result = 1;
+      result = static_cast<std::uint64_t>(console->FlushConsoleInputBuffer(first));
     } else if (name == "ExitProcess") {
-      line = console_calls::ExitProcess(static_cast<std::uint32_t>(Arg(0)));
+      console->ExitProcess(first);
       uc_emu_stop(uc);
     } else {
-      line = "unexpected import " + name;
+      console->calls.push_back("unexpected import " + name);
       uc_emu_stop(uc);
     }
-    run.calls.push_back(line);
     uc_reg_write(uc, wide ? UC_X86_REG_RAX : UC_X86_REG_EAX, &result);
   }
 };
@@ -144,22 +134,20 @@ std::string Load(Machine& m, const PeImage& image, std::uint64_t load_base) {
 
 }  // namespace
 
-EmulatedRun RunImage(const std::string& path, int checks_before_key, unsigned write_limit,
-                     std::uint64_t load_base) {
+std::string RunImage(const std::string& path, ConsoleCalls& console, std::uint64_t load_base) {
   const PeImage image = ReadPeImage(path);
   Machine m;
-  m.checks_before_key = checks_before_key;
-  m.write_limit = write_limit;
+  m.console = &console;
   if (load_base == 0) load_base = image.base;
-  m.run.error = Load(m, image, load_base);
-  if (m.run.error.empty()) {
+  std::string error = Load(m, image, load_base);
+  if (error.empty()) {
     // Bounded, so that a run that never reaches ExitProcess fails instead of hanging.
     const uc_err status = uc_emu_start(m.uc, load_base + image.entry, 0, 0, 1000000);
-    if (status != UC_ERR_OK) m.run.error = uc_strerror(status);
-    if (m.run.calls.empty() || m.run.calls.back().rfind("ExitProcess", 0) != 0) {
-      m.run.error += " the run did not end in ExitProcess";
+    if (status != UC_ERR_OK) error = uc_strerror(status);
+    if (console.calls.empty() || console.calls.back().rfind("ExitProcess", 0) != 0) {
+      error += " the run did not end in ExitProcess";
     }
   }
   if (m.uc != nullptr) uc_close(m.uc);
-  return m.run;
+  return error;
 }

@@ -1,20 +1,13 @@
 // Loads a Windows console image into the Unicorn CPU emulator and runs it
-// from its entry point, with every import answered by a stand-in that
-// records the call and answers as the console would.
+// from its entry point, every import answered by the recording stand-in.
 #pragma once
 
 #include <cstdint>
 #include <string>
-#include <vector>
 
-struct EmulatedRun {
-  std::string error;               // empty when the image ran to ExitProcess
-  std::vector<std::string> calls;  // as the unit tests' stand-in writes them
-};
+#include "console_calls.h"
 
-// _kbhit answers 0 checks_before_key times, then 1; WriteFile reports at
-// most write_limit bytes written. With a load_base, the image is mapped
-// there instead of at its preferred base, its base relocations applied, as
+// Returns "" when the image ran to ExitProcess, or what went wrong. With a
+// load_base, the image is mapped there instead of at its preferred base, as
 // a loader does when that base is taken or randomised.
-EmulatedRun RunImage(const std::string& path, int checks_before_key, unsigned write_limit,
-                     std::uint64_t load_base = 0);
+std::string RunImage(const std::string& path, ConsoleCalls& console, std::uint64_t load_base = 0);
