@@ -84,14 +84,16 @@ unsigned ArgumentBytes(const std::string& name, bool wide) {
   return 4;  // GetStdHandle, Sleep, FlushConsoleInputBuffer, ExitProcess
 }
 
-// Maps the image at load_base, adding the difference from its preferred
-// base to each fixup, and points every import's address table entry at a
-// stub: "ret" or "ret N".
+// Maps the image at load_base and points every import's address table
+// entry at a stub: "ret" or "ret N". Elsewhere than its preferred base, only
+// an image that needs no fixups (as these have none) runs as it would.
 std::string Load(Machine& m, const PeImage& image, std::uint64_t load_base) {
   if (!image.error.empty()) return image.error;
-  const std::uint64_t delta = load_base - image.base;
-  if (delta != 0 && (image.characteristics & 1) != 0) {
+  if (load_base != image.base && (image.characteristics & 1) != 0) {
     return "relocations stripped: the image cannot be loaded at another base";
+  }
+  if (load_base != image.base && image.relocations.size != 0) {
+    return "the image has fixups, which this loader does not apply";
   }
   m.wide = image.wide;
   if (uc_open(UC_ARCH_X86, m.wide ? UC_MODE_64 : UC_MODE_32, &m.uc) != UC_ERR_OK) return "uc_open";
@@ -101,12 +103,6 @@ std::string Load(Machine& m, const PeImage& image, std::uint64_t load_base) {
                std::min<std::size_t>(0x200, image.bytes.size()));
   for (const PeSection& s : image.sections) {
     uc_mem_write(m.uc, load_base + s.address, &image.bytes[s.raw_at], s.raw_size);
-  }
-  for (const auto& [address, type] : image.fixups) {
-    const unsigned size = type == 10 ? 8 : type == 3 ? 4 : 0;
-    if (size == 0) return "a fixup of type " + std::to_string(type);
-    std::uint64_t value = m.Memory(load_base + address, size) + delta;
-    uc_mem_write(m.uc, load_base + address, &value, size);
   }
 
   uc_mem_map(m.uc, StubBase, 0x1000, UC_PROT_ALL);

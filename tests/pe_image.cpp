@@ -111,21 +111,5 @@ PeImage ReadPeImage(const std::string& path) {
     image.libraries.push_back(library);
   }
 
-  // Base relocation blocks: a page's address, the block's size, then one
-  // 16-bit entry per fixup (type in the top 4 bits; type 0 pads).
-  if (image.relocations.size != 0 && image.error.empty()) {
-    const std::uint64_t start = r.Offset(image.relocations.address);
-    for (std::uint64_t block = start;
-         block < start + image.relocations.size && image.error.empty();) {
-      const std::uint32_t page = r.U32(block), size = r.U32(block + 4);
-      if (size < 8)
-        return image.error = "a relocation block of " + std::to_string(size) + " bytes", image;
-      for (std::uint64_t e = block + 8; e < block + size; e += 2) {
-        const std::uint16_t fixup = r.U16(e);
-        if (fixup >> 12 != 0) image.fixups.emplace_back(page + (fixup & 0xfffU), fixup >> 12);
-      }
-      block += size;
-    }
-  }
   return image;
 }
