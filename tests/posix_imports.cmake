@@ -3,54 +3,27 @@
 # runtime's own start-up and exit plumbing (the hardening's checks among it),
 # and the only library it needs is the C library. Anything else (a Linux-only
 # call, a glibc extension, any C++ runtime symbol) fails, naming the symbol.
-# cmake -DBINARY= -DNM= -DREADELF= [-DMACHINE=] -P posix_imports.cmake
+# It must also be for MACHINE, the processor as readelf names it.
+# cmake -DBINARY= -DNM= -DREADELF= -DMACHINE= -P posix_imports.cmake
 # With -DSTATIC_MAX_SIZE=, the static executable's counterpart instead: it
 # asks nothing of the system at all (no dynamic section, no interpreter) and
-# stays within that many bytes. MACHINE: the processor readelf must name.
+# stays within that many bytes.
 # A macOS executable (Mach-O) is read with LLVM's tools instead, NM being
 # llvm-nm: cmake -DBINARY= -DNM= -DOBJDUMP= -DMACHINE= -DMACOS_MIN= -P ...
 # It must be a position-independent executable for MACHINE (as
 # llvm-objdump names the processor), for MACOS_MIN and later, need the system
 # library alone, and, on ARM64, carry a code signature (ad hoc at least): a
 # Mac runs no arm64 code without one.
+# Every fault found is reported, one a line.
 cmake_minimum_required(VERSION 3.25)
-
-file(READ ${BINARY} magic LIMIT 4 HEX)
-set(macho OFF)
-if(magic STREQUAL "cffaedfe")  # 64-bit Mach-O, little-endian
-  set(macho ON)
-endif()
-
-if(DEFINED MACHINE AND NOT macho)
-  execute_process(COMMAND ${READELF} -h ${BINARY} OUTPUT_VARIABLE header COMMAND_ERROR_IS_FATAL ANY)
-  string(REGEX MATCH "Machine: +([^\n]+)" _ "${header}")
-  if(NOT CMAKE_MATCH_1 STREQUAL MACHINE)
-    message(FATAL_ERROR "wrong machine: ${BINARY} is for ${CMAKE_MATCH_1}, not ${MACHINE}")
-  endif()
-endif()
-if(DEFINED STATIC_MAX_SIZE)
-  execute_process(COMMAND ${READELF} -d -l ${BINARY} OUTPUT_VARIABLE headers
-    COMMAND_ERROR_IS_FATAL ANY)
-  file(SIZE ${BINARY} size)
-  if(NOT headers MATCHES "There is no dynamic section in this file"
-     OR NOT headers MATCHES "Elf file type is EXEC" OR headers MATCHES "INTERP")
-    message(FATAL_ERROR "not static: ${BINARY} has a dynamic section or an interpreter\n${headers}")
-  endif()
-  message(STATUS "static: no dynamic section, no interpreter; ${size} bytes")
-  if(size GREATER STATIC_MAX_SIZE)
-    message(FATAL_ERROR "${size} bytes, more than ${STATIC_MAX_SIZE}")
-  endif()
-  return()
-endif()
 
 # Each one checked against POSIX.1-2008; a new call is added here only after
 # the same check.
 set(posix
-  _exit cfgetispeed cfgetospeed clock_gettime close fcntl fstat getpgrp getpid getsid
-  isatty memcpy memset nanosleep open poll ptsname raise read select sigaction
-  sigaddset sigdelset sigemptyset sigfillset sigismember sigpending sigprocmask sigwait tcflush
-  tcgetattr
-  tcgetpgrp tcgetsid tcsetattr write)
+  _exit cfgetispeed cfgetospeed clock_gettime close fcntl fstat getpgrp getpid getsid isatty
+  memcpy memset nanosleep open poll ptsname raise read select sigaction sigaddset sigdelset
+  sigemptyset sigfillset sigismember sigpending sigprocmask sigwait tcflush tcgetattr tcgetpgrp
+  tcgetsid tcsetattr write)
 # glibc's plumbing, which the program never calls itself.
 set(runtime
   __libc_start_main            # the start-up code that calls main
@@ -68,7 +41,9 @@ set(runtime
   dyld_stub_binder)            # macOS: the dynamic loader's binder of lazy calls
 
 set(faults "")
-if(macho)
+set(symbols "")
+file(READ ${BINARY} magic LIMIT 4 HEX)
+if(magic STREQUAL "cffaedfe")  # 64-bit Mach-O, little-endian
   execute_process(COMMAND ${OBJDUMP} --macho --private-headers ${BINARY}
     OUTPUT_VARIABLE headers COMMAND_ERROR_IS_FATAL ANY)
   if(NOT headers MATCHES "MH_MAGIC_64 +([A-Z0-9_]+) +[A-Z0-9_]+ +0x[0-9a-f]+ +EXECUTE [^\n]* PIE\n")
@@ -118,10 +93,35 @@ if(macho)
     OUTPUT_VARIABLE listing COMMAND_ERROR_IS_FATAL ANY)
   string(REGEX REPLACE "_?([^ $\n]+)(\\$[^ \n]*)? [wU][^\n]*\n" "\\1;" symbols "${listing}")
 else()
-  execute_process(COMMAND ${NM} -D --undefined-only ${BINARY}
-    OUTPUT_VARIABLE listing COMMAND_ERROR_IS_FATAL ANY)
-  string(REGEX REPLACE "[ \t]*[wUv] ([^ @\n]+)(@[^\n]*)?\n" "\\1;" symbols "${listing}")
+  execute_process(COMMAND ${READELF} -h -d -l ${BINARY} OUTPUT_VARIABLE headers
+    COMMAND_ERROR_IS_FATAL ANY)
+  string(REGEX MATCH "Machine: +([^\n]+)" _ "${headers}")
+  if(NOT CMAKE_MATCH_1 STREQUAL MACHINE)
+    list(APPEND faults "wrong machine: ${BINARY} is for ${CMAKE_MATCH_1}, not ${MACHINE}")
+  endif()
+  string(REGEX MATCHALL "Shared library: \\[[^]]+\\]" needed "${headers}")
+  if(DEFINED STATIC_MAX_SIZE)
+    file(SIZE ${BINARY} size)
+    message(STATUS "${size} bytes")
+    if(NOT headers MATCHES "There is no dynamic section in this file"
+       OR NOT headers MATCHES "Type: +EXEC " OR headers MATCHES "INTERP")
+      list(APPEND faults "not static: ${BINARY} has a dynamic section or an interpreter\n${headers}")
+    endif()
+    if(size GREATER STATIC_MAX_SIZE)
+      list(APPEND faults "${size} bytes, more than ${STATIC_MAX_SIZE}")
+    endif()
+  else()
+    execute_process(COMMAND ${NM} -D --undefined-only ${BINARY}
+      OUTPUT_VARIABLE listing COMMAND_ERROR_IS_FATAL ANY)
+    string(REGEX REPLACE "[ \t]*[wUv] ([^ @\n]+)(@[^\n]*)?\n" "\\1;" symbols "${listing}")
+    # On ARM the stack protector's canary lives in the C library's dynamic loader.
+    list(FILTER needed EXCLUDE REGEX "^Shared library: \\[ld-linux-(aarch64\\.so\\.1|armhf\\.so\\.3)\\]$")
+    if(NOT needed STREQUAL "Shared library: [libc.so.6]")
+      list(APPEND faults "needs more than the C library: ${needed}")
+    endif()
+  endif()
 endif()
+
 set(bad "")
 foreach(symbol IN LISTS symbols)
   # The fortified form of a POSIX function (__read_chk) is that function.
@@ -138,28 +138,12 @@ foreach(symbol IN LISTS symbols)
     list(APPEND bad ${symbol})
   endif()
 endforeach()
-
-if(macho)
-  list(LENGTH symbols count)
-  message(STATUS "${count} imports; needs ${needed}")
-  if(bad)
-    list(APPEND faults "not POSIX: ${bad}")
-  endif()
-  if(faults)
-    list(JOIN faults "\n" faults)
-    message(FATAL_ERROR "${faults}")
-  endif()
-  return()
-endif()
-execute_process(COMMAND ${READELF} -d ${BINARY} OUTPUT_VARIABLE dynamic COMMAND_ERROR_IS_FATAL ANY)
-string(REGEX MATCHALL "Shared library: \\[[^]]+\\]" needed "${dynamic}")
 list(LENGTH symbols count)
 message(STATUS "${count} imports; needs ${needed}")
 if(bad)
-  message(FATAL_ERROR "not POSIX: ${bad}")
+  list(APPEND faults "not POSIX: ${bad}")
 endif()
-# On ARM the stack protector's canary lives in the C library's dynamic loader.
-list(FILTER needed EXCLUDE REGEX "^Shared library: \\[ld-linux-(aarch64\\.so\\.1|armhf\\.so\\.3)\\]$")
-if(NOT needed STREQUAL "Shared library: [libc.so.6]")
-  message(FATAL_ERROR "needs more than the C library: ${needed}")
+if(faults)
+  list(JOIN faults "\n" faults)
+  message(FATAL_ERROR "${faults}")
 endif()
