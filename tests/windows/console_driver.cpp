@@ -10,6 +10,8 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <string>
 
 namespace {
@@ -40,34 +42,16 @@ const char Prompt[] = "Press any key to end polling\r\n";
 HANDLE console_input;
 
 void TypeKey() {
-  INPUT_RECORD events[2] = {};
-  for (int i = 0; i < 2; ++i) {
-    KEY_EVENT_RECORD& key = events[i].Event.KeyEvent;
-    events[i].EventType = KEY_EVENT;
-    key.bKeyDown = i == 0;
-    key.wRepeatCount = 1;
-    key.wVirtualKeyCode = 'K';
-    key.uChar.AsciiChar = 'k';
-  }
+  const KEY_EVENT_RECORD key = {TRUE, 1, 'K', 0, {L'k'}, 0};
+  INPUT_RECORD events[2] = {{KEY_EVENT, {key}}, {KEY_EVENT, {key}}};
+  events[1].Event.KeyEvent.bKeyDown = FALSE;
   DWORD written = 0;
-  WriteConsoleInputA(console_input, events, 2, &written);
-}
-
-DWORD Pending() {
-  DWORD events = 0;
-  GetNumberOfConsoleInputEvents(console_input, &events);
-  return events;
+  WriteConsoleInputW(console_input, events, 2, &written);
 }
 
 std::string ReadAll(const char* path) {
-  std::string bytes;
-  if (FILE* file = std::fopen(path, "rb")) {
-    char buffer[256];
-    size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0) bytes.append(buffer, n);
-    std::fclose(file);
-  }
-  return bytes;
+  std::ifstream file(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
 }
 
 // In 100 ns units, kernel and user together.
@@ -98,11 +82,8 @@ std::string Run(const Case& row, const char* anykey) {
   HANDLE in = console_input;
   HANDLE pipe_write = nullptr;
   if (row.input == Input::File) {
-    HANDLE f =
-        CreateFileA("driver-stdin.txt", GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    CloseHandle(f);
-    in = CreateFileA("driver-stdin.txt", GENERIC_READ, FILE_SHARE_READ, &inherit, OPEN_EXISTING, 0,
-                     nullptr);
+    in = CreateFileA("driver-stdin.txt", GENERIC_READ, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0,
+                     nullptr);  // empty
   } else if (row.input == Input::Pipe) {
     CreatePipe(&in, &pipe_write, &inherit, 0);
     SetHandleInformation(pipe_write, HANDLE_FLAG_INHERIT, 0);
@@ -155,7 +136,8 @@ std::string Run(const Case& row, const char* anykey) {
     fault += std::string(" exit code ") + hex + ";";
   }
   if (ReadAll(out_path) != Prompt) fault += " stdout is not the 30-byte prompt;";
-  const DWORD pending = Pending();
+  DWORD pending = 0;
+  GetNumberOfConsoleInputEvents(console_input, &pending);
   if (pending != row.pending_after) fault += " " + std::to_string(pending) + " events left;";
   CloseHandle(process.hProcess);
   CloseHandle(process.hThread);
