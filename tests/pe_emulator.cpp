@@ -4,7 +4,7 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <map>
+#include <vector>
 
 #include "pe_image.h"
 
@@ -16,8 +16,8 @@ constexpr std::uint64_t StackSize = 0x10000;
 
 struct Machine {
   uc_engine* uc = nullptr;
-  bool wide = false;  // 64-bit image
-  std::map<std::uint64_t, std::string> stubs;
+  bool wide = false;               // 64-bit image
+  std::vector<std::string> stubs;  // the imports' names, in the stubs' order
   ConsoleCalls* console = nullptr;
 
   std::uint64_t Reg(int reg) {
@@ -69,10 +69,11 @@ struct Machine {
   }
 };
 
+// Each stub is one instruction, so the hook sees only their first bytes.
 void OnStub(uc_engine*, std::uint64_t address, std::uint32_t, void* data) {
   auto* machine = static_cast<Machine*>(data);
-  const auto stub = machine->stubs.find(address);
-  if (stub != machine->stubs.end()) machine->Call(stub->second);
+  const std::uint64_t stub = (address - StubBase) / 16;
+  if (stub < machine->stubs.size()) machine->Call(machine->stubs[stub]);
 }
 
 // The kernel32 functions pop their own arguments (stdcall); _kbhit, a C
@@ -85,7 +86,7 @@ unsigned ArgumentBytes(const std::string& name, bool wide) {
 }
 
 // Maps the image at load_base and points every import's address table
-// entry at a stub: "ret" or "ret N". Elsewhere than its preferred base, only
+// entry at a stub, "ret N". Elsewhere than its preferred base, only
 // an image that needs no fixups (as these have none) runs as it would.
 std::string Load(Machine& m, const PeImage& image, std::uint64_t load_base) {
   if (!image.error.empty()) return image.error;
@@ -106,15 +107,14 @@ std::string Load(Machine& m, const PeImage& image, std::uint64_t load_base) {
   }
 
   uc_mem_map(m.uc, StubBase, 0x1000, UC_PROT_ALL);
-  std::uint64_t next = StubBase;
   for (const PeLibrary& library : image.libraries) {
     for (const PeImport& import : library.imports) {
-      const unsigned pop = ArgumentBytes(import.name, m.wide);
-      const unsigned char ret[] = {0xc2, static_cast<unsigned char>(pop), 0, 0xc3};
-      uc_mem_write(m.uc, next, pop != 0 ? ret : ret + 3, pop != 0 ? 3 : 1);
-      uc_mem_write(m.uc, load_base + import.entry, &next, m.wide ? 8 : 4);
-      m.stubs[next] = import.name;
-      next += 16;
+      const std::uint64_t stub = StubBase + 16 * m.stubs.size();
+      const unsigned char ret[] = {
+          0xc2, static_cast<unsigned char>(ArgumentBytes(import.name, m.wide)), 0};
+      uc_mem_write(m.uc, stub, ret, sizeof ret);
+      uc_mem_write(m.uc, load_base + import.entry, &stub, m.wide ? 8 : 4);
+      m.stubs.push_back(import.name);
     }
   }
   uc_hook hook;

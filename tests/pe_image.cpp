@@ -75,16 +75,11 @@ PeImage ReadPeImage(const std::string& path) {
   const std::uint32_t table = optional + r.U16(coff + 16);
   for (unsigned i = 0, count = r.U16(coff + 2); i < count && image.error.empty(); ++i) {
     const std::uint32_t at = table + 40 * i;
-    PeSection s;
-    s.name = r.Text(at).substr(0, 8);
-    s.address = r.U32(at + 12);
-    s.raw_size = r.U32(at + 16);
-    s.raw_at = r.U32(at + 20);
-    s.flags = r.U32(at + 36);
+    const PeSection& s = image.sections.emplace_back(PeSection{
+        r.Text(at).substr(0, 8), r.U32(at + 12), r.U32(at + 16), r.U32(at + 20), r.U32(at + 36)});
     if (std::uint64_t{s.raw_at} + s.raw_size > image.bytes.size()) {
       image.error = "section past the end of the file";
     }
-    image.sections.push_back(s);
   }
 
   // The descriptors, up to the null one; each library's lookup table (or,
@@ -92,9 +87,7 @@ PeImage ReadPeImage(const std::string& path) {
   // marks an import by number, in its low 16 bits.
   const unsigned slot = image.wide ? 8 : 4;
   for (std::uint64_t d = r.Offset(image.imports.address); image.error.empty(); d += 20) {
-    PeLibrary library;
-    library.lookup = r.U32(d);
-    library.thunk = r.U32(d + 16);
+    PeLibrary library{"", r.U32(d), r.U32(d + 16), {}};
     const std::uint32_t name = r.U32(d + 12);
     if (name == 0) break;
     library.name = r.Text(r.Offset(name));
@@ -110,6 +103,5 @@ PeImage ReadPeImage(const std::string& path) {
     }
     image.libraries.push_back(library);
   }
-
   return image;
 }
