@@ -1,19 +1,16 @@
-# What the POSIX binary asks of its C library: every undefined dynamic symbol
-# must be a POSIX.1-2008 function from the list below or a piece of the C
-# runtime's own start-up and exit plumbing (the hardening's checks among it),
-# and the only library it needs is the C library. Anything else (a Linux-only
-# call, a glibc extension, any C++ runtime symbol) fails, naming the symbol.
-# It must also be for MACHINE, the processor as readelf names it.
-# cmake -DBINARY= -DNM= -DREADELF= -DMACHINE= -P posix_imports.cmake
-# With -DSTATIC_MAX_SIZE=, the static executable's counterpart instead: it
-# asks nothing of the system at all (no dynamic section, no interpreter) and
-# stays within that many bytes.
-# A macOS executable (Mach-O) is read with LLVM's tools instead, NM being
-# llvm-nm: cmake -DBINARY= -DNM= -DOBJDUMP= -DMACHINE= -DMACOS_MIN= -P ...
-# It must be a position-independent executable for MACHINE (as
-# llvm-objdump names the processor), for MACOS_MIN and later, need the system
-# library alone, and, on ARM64, carry a code signature (ad hoc at least): a
-# Mac runs no arm64 code without one.
+# What a POSIX executable asks of the system:
+#   cmake -DBINARY= -DNM= -DREADELF= -DMACHINE= [-DSTATIC_MAX_SIZE=] -P posix_imports.cmake
+#   cmake -DBINARY= -DNM=llvm-nm -DOBJDUMP=llvm-objdump -DMACHINE= -DMACOS_MIN= -P ... (Mach-O)
+# It must be for MACHINE (as readelf or llvm-objdump names the processor);
+# every undefined dynamic symbol must be a POSIX.1-2008 function from the
+# list below or a piece of the C runtime's own start-up and exit plumbing
+# (the hardening's checks among it), so that a Linux-only call, a glibc
+# extension or a C++ runtime symbol fails, named; and it needs the C library
+# alone. A Mach-O file must also be a position-independent executable for
+# MACOS_MIN and later, need the system library alone and, on ARM64, carry a
+# code signature (ad hoc at least): a Mac runs no arm64 code without one.
+# With STATIC_MAX_SIZE, the static executable asks nothing of the system at
+# all (no dynamic section, no interpreter) and stays within that many bytes.
 # Every fault found is reported, one a line.
 cmake_minimum_required(VERSION 3.25)
 
