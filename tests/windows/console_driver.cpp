@@ -77,32 +77,30 @@ std::string Run(const Case& row, const char* anykey) {
   FlushConsoleInputBuffer(console_input);
   SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
   const char* out_path = "driver-stdout.txt";
-  HANDLE out =
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = console_input;
+  startup.hStdOutput =
       CreateFileA(out_path, GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, nullptr);
-  HANDLE in = console_input;
+  startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
   HANDLE pipe_write = nullptr;
   if (row.input == Input::File) {
-    in = CreateFileA("driver-stdin.txt", GENERIC_READ, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0,
-                     nullptr);  // empty
+    startup.hStdInput = CreateFileA("driver-stdin.txt", GENERIC_READ, FILE_SHARE_READ, &inherit,
+                                    CREATE_ALWAYS, 0, nullptr);  // empty
   } else if (row.input == Input::Pipe) {
-    CreatePipe(&in, &pipe_write, &inherit, 0);
+    CreatePipe(&startup.hStdInput, &pipe_write, &inherit, 0);
     SetHandleInformation(pipe_write, HANDLE_FLAG_INHERIT, 0);
   }
   if (row.key == Key::Ahead) TypeKey();
 
-  STARTUPINFOA startup = {};
-  startup.cb = sizeof startup;
-  startup.dwFlags = STARTF_USESTDHANDLES;
-  startup.hStdInput = in;
-  startup.hStdOutput = out;
-  startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
   PROCESS_INFORMATION process = {};
   std::string command = std::string("\"") + anykey + "\"";
   if (!CreateProcessA(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
                       &process)) {
     return " could not start " + command + " (error " + std::to_string(GetLastError()) + ")";
   }
-  CloseHandle(out);
+  CloseHandle(startup.hStdOutput);
   std::string fault;
   if (row.key != Key::Ahead) {
     // Start-up is slow in an emulated machine: up to a minute for the prompt.
@@ -141,7 +139,7 @@ std::string Run(const Case& row, const char* anykey) {
   if (pending != row.pending_after) fault += " " + std::to_string(pending) + " events left;";
   CloseHandle(process.hProcess);
   CloseHandle(process.hThread);
-  if (in != console_input) CloseHandle(in);
+  if (startup.hStdInput != console_input) CloseHandle(startup.hStdInput);
   if (pipe_write) CloseHandle(pipe_write);
   return fault;
 }
