@@ -5,26 +5,26 @@ against its budget. Prints one table; exits 1 when a budget does not hold.
 
     python3 bench/run.py [--runs N] [--rounds N] [--seconds S] [--copies N] [--no-build]
 """
-import argparse, os, random, re, select, shutil, statistics, subprocess, sys, tempfile, termios, time
+import argparse, fcntl, os, random, re, select, shutil, statistics, subprocess, sys, tempfile
+import termios, time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 BUILD = os.path.join(ROOT, "build", "bench")
 ANYKEY = os.path.join(BUILD, "anykey")
 STATIC = os.path.join(BUILD, "static", "anykey")
+LOOP = os.path.join(BUILD, "sleep_loop")
 PEER = ["/bin/bash", "-c", 'read -rsn1 -p "Press any key to end polling"']
-PROMPT = b"Press any key to end polling"
 
 
 class Pty:
     """One program on a fresh pseudo-terminal that is its controlling terminal."""
 
-    def __init__(self, argv, stdout_to_terminal=True):
+    def __init__(self, argv):
         self.master, self.slave = os.openpty()
         self.started = time.perf_counter()
         self.pid = os.fork()
         if self.pid == 0:
             os.setsid()
-            import fcntl
             fcntl.ioctl(self.slave, termios.TIOCSCTTY, 0)
             for fd in (0, 1, 2):
                 os.dup2(self.slave, fd)
@@ -32,22 +32,20 @@ class Pty:
             os.execv(argv[0], argv)
         self.pidfd = os.pidfd_open(self.pid)
 
-    def first_output(self):
-        select.select([self.master], [], [], 5)
-        return time.perf_counter()
-
-    def echo_off(self):
-        deadline = time.time() + 5
+    def echo_off(self, seconds=5):
+        """Returns once the program waits for a key: it has turned echo off."""
+        deadline = time.time() + seconds
         while termios.tcgetattr(self.slave)[3] & termios.ECHO:
             if time.time() > deadline:
                 raise RuntimeError("never started waiting")
             time.sleep(0.001)
+        return self
 
-    def key_to_exit(self):
+    def key_to_exit(self, seconds=5):
         """Sends a key and returns the seconds until the process has ended."""
         sent = time.perf_counter()
         os.write(self.master, b"k")
-        select.select([self.pidfd], [], [], 5)
+        select.select([self.pidfd], [], [], seconds)
         ended = time.perf_counter()
         self.close()
         return ended - sent
@@ -69,31 +67,35 @@ def machine():
         model.group(1) if model else "?", os.cpu_count(), os.uname().release)
 
 
-def cpu_and_switches(pid):
+def proc_figures(pid):
+    """Processor nanoseconds, context switches and peak memory (KiB) so far."""
     with open(f"/proc/{pid}/schedstat") as f:
         cpu_ns = int(f.read().split()[0])
     with open(f"/proc/{pid}/status") as f:
         status = f.read()
     switches = sum(int(n) for n in re.findall(r"ctxt_switches:\s+(\d+)", status))
-    return cpu_ns, switches
+    return cpu_ns, switches, int(re.search(r"VmHWM:\s+(\d+)", status).group(1))
 
 
-def vm_hwm_kib(pid):
-    with open(f"/proc/{pid}/status") as f:
-        return int(re.search(r"VmHWM:\s+(\d+)", f.read()).group(1))
-
-
-def percentile(values, p):
+def spread(values):
+    """Median, 90th percentile and maximum."""
     values = sorted(values)
-    return values[min(len(values) - 1, int(round(p / 100 * (len(values) - 1))))]
+    return statistics.median(values), values[round(0.9 * (len(values) - 1))], values[-1]
 
 
 def latency(argv):
-    p = Pty(argv)
-    p.echo_off()
+    p = Pty(argv).echo_off()
     # A random moment, out of step with the 10 ms polling.
     time.sleep(0.02 + random.random() * 0.03)
     return p.key_to_exit() * 1000
+
+
+def time_to_prompt(argv):
+    p = Pty(argv)
+    select.select([p.master], [], [], 5)
+    ms = (time.perf_counter() - p.started) * 1000
+    p.close()
+    return ms
 
 
 def alternating(measures, rounds):
@@ -109,32 +111,14 @@ def alternating(measures, rounds):
 def waiting_together(argvs, seconds):
     """Processor milliseconds, wake-ups per second and peak memory of each
     program over one window in which all of them wait."""
-    ptys = [Pty(argv) for argv in argvs]
-    for p, argv in zip(ptys, argvs):
-        if argv[0] == ANYKEY:
-            p.echo_off()
+    ptys = [Pty(argv).echo_off() if argv[0] == ANYKEY else Pty(argv) for argv in argvs]
     time.sleep(0.3)
-    before = [cpu_and_switches(p.pid) for p in ptys]
+    before = [proc_figures(p.pid) for p in ptys]
     time.sleep(seconds)
-    after = [cpu_and_switches(p.pid) for p in ptys]
-    out = [((a[0] - b[0]) / 1e6, (a[1] - b[1]) / seconds, vm_hwm_kib(p.pid))
-           for p, b, a in zip(ptys, before, after)]
+    after = [proc_figures(p.pid) for p in ptys]
     for p in ptys:
         p.close()
-    return out
-
-
-def waiting_cost(argv, seconds):
-    p = Pty(argv)
-    if argv[0] == ANYKEY:
-        p.echo_off()
-    time.sleep(0.3)
-    cpu0, sw0 = cpu_and_switches(p.pid)
-    time.sleep(seconds)
-    cpu1, sw1 = cpu_and_switches(p.pid)
-    hwm = vm_hwm_kib(p.pid)
-    p.close()
-    return (cpu1 - cpu0) / 1e6, (sw1 - sw0) / seconds, hwm
+    return [((a[0] - b[0]) / 1e6, (a[1] - b[1]) / seconds, a[2]) for b, a in zip(before, after)]
 
 
 def calls_per_wakeup(seconds):
@@ -143,8 +127,7 @@ def calls_per_wakeup(seconds):
     pauses: the calls that wait 10 ms."""
     if not shutil.which("strace"):
         return None
-    p = Pty([ANYKEY])
-    p.echo_off()
+    p = Pty([ANYKEY]).echo_off()
     time.sleep(0.3)
     with tempfile.NamedTemporaryFile() as log:
         tracer = subprocess.Popen(["strace", "-qq", "-o", log.name, "-p", str(p.pid)])
@@ -159,35 +142,20 @@ def calls_per_wakeup(seconds):
     return len(calls), len(pauses)
 
 
-def time_to_prompt(argv, runs):
-    out = []
-    for _ in range(runs):
-        p = Pty(argv)
-        out.append((p.first_output() - p.started) * 1000)
-        p.close()
-    return out
-
-
 def heap_allocations():
     if not shutil.which("valgrind"):
         return None
     with tempfile.NamedTemporaryFile() as log:
-        p = Pty(["/usr/bin/valgrind", "--tool=memcheck", f"--log-file={log.name}", ANYKEY])
-        deadline = time.time() + 30
-        while termios.tcgetattr(p.slave)[3] & termios.ECHO and time.time() < deadline:
-            time.sleep(0.01)
-        os.write(p.master, b"k")
-        select.select([p.pidfd], [], [], 30)
-        p.close()
-        text = open(log.name).read()
-    found = re.search(r"total heap usage: ([\d,]+) allocs", text)
+        argv = ["/usr/bin/valgrind", "--tool=memcheck", f"--log-file={log.name}", ANYKEY]
+        Pty(argv).echo_off(30).key_to_exit(30)
+        found = re.search(r"total heap usage: ([\d,]+) allocs", open(log.name).read())
     return int(found.group(1).replace(",", "")) if found else None
 
 
-def stripped_size(path, strip="strip"):
+def stripped_size(path):
     with tempfile.TemporaryDirectory() as d:
         out = os.path.join(d, "x")
-        subprocess.run([strip, "-o", out, path], check=True)
+        subprocess.run(["strip", "-o", out, path], check=True)
         return os.path.getsize(out)
 
 
@@ -198,11 +166,8 @@ def progress(what):
 
 def main():
     parser = argparse.ArgumentParser()
-    # 400: the median of a key that lands anywhere in a 10 ms pause moves by
-    # about 0.25 ms from run to run, and the two builds are held within 1 ms.
+    # bench/README.md ("Figures") says why 400 runs and 11 rounds.
     parser.add_argument("--runs", type=int, default=400, help="latency runs of each, interleaved")
-    # 11: single rounds on a shared machine range from 0.7 to 1.5 times the
-    # loop; the median of 7 still moved by 0.1 from run to run.
     parser.add_argument("--rounds", type=int, default=11, help="processor-time rounds")
     parser.add_argument("--seconds", type=float, default=3, help="length of one round")
     parser.add_argument("--copies", type=int, default=8, help="copies of each program in a round")
@@ -213,7 +178,7 @@ def main():
         for step in (["cmake", "--preset", "bench"], ["cmake", "--build", "--preset", "bench"]):
             subprocess.run(step, cwd=ROOT, check=True, stdout=subprocess.DEVNULL)
 
-    rows = []
+    rows = [("figure", "measured", "budget", "holds")]
 
     def row(figure, value, budget, holds):
         rows.append((figure, value, budget, "yes" if holds else "NO"))
@@ -223,29 +188,23 @@ def main():
     # The static executable pauses with another C library's nanosleep: after
     # a key it must sleep out only what is left of the pause, as the dynamic
     # one does.
-    mine, static, peer = alternating(
-        [lambda: latency([ANYKEY]), lambda: latency([STATIC]), lambda: latency(PEER)], args.runs)
-    m = (statistics.median(mine), percentile(mine, 90), max(mine))
-    s = (statistics.median(static), percentile(static, 90), max(static))
-    b = (statistics.median(peer), percentile(peer, 90), max(peer))
+    m, s, b = (spread(v) for v in alternating(
+        [lambda: latency([ANYKEY]), lambda: latency([STATIC]), lambda: latency(PEER)], args.runs))
     row("key to exit, median / p90 / max (ms)", "%.1f / %.1f / %.1f" % m,
         "<= peer's %.1f + 6 / %.1f + 11" % (b[0], b[1]), m[0] <= b[0] + 6 and m[1] <= b[1] + 11)
     row("  static executable, same", "%.1f / %.1f / %.1f" % s,
         "median within 1 of the above, <= peer's + 6", abs(s[0] - m[0]) <= 1 and s[0] <= b[0] + 6)
     row("  blocking peer (bash read), same", "%.1f / %.1f / %.1f" % b, "", True)
 
-    # A few milliseconds of processor time over a round, and the cost of a
-    # wake-up on a shared virtual machine varies from moment to moment: the
-    # copies of both wait through the same window, which side starts first
-    # alternates, and the verdict is the median of the per-round ratios.
+    # bench/README.md says why the copies of both wait through the same
+    # window and the verdict is the median of the per-round ratios.
     progress("processor time, %d rounds of %g s" % (args.rounds, args.seconds))
-    loop_argv = [os.path.join(BUILD, "sleep_loop")]
     costs, loop_costs, ratios = [], [], []
     for turn in range(args.rounds):
-        sides = [[ANYKEY], loop_argv] if turn % 2 == 0 else [loop_argv, [ANYKEY]]
+        first = turn % 2  # which side starts alternates
+        sides = [[ANYKEY], [LOOP]] if first == 0 else [[LOOP], [ANYKEY]]
         measured = waiting_together(sides * args.copies, args.seconds)
-        mine = [m for m, argv in zip(measured, sides * args.copies) if argv[0] == ANYKEY]
-        loop = [m for m, argv in zip(measured, sides * args.copies) if argv[0] != ANYKEY]
+        mine, loop = measured[first::2], measured[1 - first::2]
         costs += mine
         loop_costs += loop
         ratios.append(sum(m[0] for m in mine) / sum(m[0] for m in loop))
@@ -268,32 +227,29 @@ def main():
         row("system calls per wake-up (%d calls, %d pauses in %g s)" % (calls, pauses, args.seconds),
             "%.2f" % (calls / max(pauses, 1)), "<= 1.15", pauses > 0 and calls <= 1.15 * pauses)
     hwm = max(c[2] for c in costs)
-    _, _, peer_hwm = waiting_cost(PEER, 1)
+    peer_hwm = waiting_together([PEER], 1)[0][2]
 
     progress("time to the prompt, heap and sizes")
     # One start of each in turn, as for the latency: a busy spell falls on both.
-    prompt, printf = alternating(
-        [lambda: time_to_prompt([ANYKEY], 1)[0],
-         lambda: time_to_prompt(["/usr/bin/printf", "Press any key to end polling\r\n"], 1)[0]], 40)
-    row("fork to prompt, median (ms)", "%.2f" % statistics.median(prompt),
-        "<= 1.1 x printf's %.2f" % statistics.median(printf),
-        statistics.median(prompt) <= 1.1 * statistics.median(printf))
-
-    row("peak memory while waiting (KiB)", str(hwm), "<= half of bash's %d" % peer_hwm, hwm * 2 <= peer_hwm)
-
+    prompt, printf = (statistics.median(v) for v in alternating(
+        [lambda: time_to_prompt([ANYKEY]),
+         lambda: time_to_prompt(["/usr/bin/printf", "Press any key to end polling\r\n"])], 40))
+    row("fork to prompt, median (ms)", "%.2f" % prompt, "<= 1.1 x printf's %.2f" % printf,
+        prompt <= 1.1 * printf)
+    row("peak memory while waiting (KiB)", str(hwm), "<= half of bash's %d" % peer_hwm,
+        hwm * 2 <= peer_hwm)
     allocs = heap_allocations()
     row("heap allocations in a whole run", "?" if allocs is None else str(allocs), "0", allocs == 0)
-
-    sizes = [("POSIX", stripped_size(ANYKEY), 20480),
-             ("32-bit Windows", os.path.getsize(os.path.join(BUILD, "win32", "anykey.exe")), 1024),
-             ("64-bit Windows", os.path.getsize(os.path.join(BUILD, "win64", "anykey.exe")), 1536)]
-    for name, size, budget in sizes:
+    for name, size, budget in [
+            ("POSIX", stripped_size(ANYKEY), 20480),
+            ("32-bit Windows", os.path.getsize(os.path.join(BUILD, "win32", "anykey.exe")), 1024),
+            ("64-bit Windows", os.path.getsize(os.path.join(BUILD, "win64", "anykey.exe")), 1536)]:
         row("%s executable, stripped (bytes)" % name, str(size), "<= %d" % budget, size <= budget)
 
-    widths = [max(len(r[i]) for r in rows + [("figure", "measured", "budget", "holds")]) for i in range(4)]
-    for r in [("figure", "measured", "budget", "holds")] + rows:
+    widths = [max(len(r[i]) for r in rows) for i in range(4)]
+    for r in rows:
         print("  ".join(c.ljust(w) for c, w in zip(r, widths)).rstrip())
-    return 0 if all(r[3] == "yes" for r in rows) else 1
+    return 0 if all(r[3] == "yes" for r in rows[1:]) else 1
 
 
 if __name__ == "__main__":

@@ -75,16 +75,11 @@ PeImage ReadPeImage(const std::string& path) {
   const std::uint32_t table = optional + r.U16(coff + 16);
   for (unsigned i = 0, count = r.U16(coff + 2); i < count && image.error.empty(); ++i) {
     const std::uint32_t at = table + 40 * i;
-    PeSection s;
-    s.name = r.Text(at).substr(0, 8);
-    s.address = r.U32(at + 12);
-    s.raw_size = r.U32(at + 16);
-    s.raw_at = r.U32(at + 20);
-    s.flags = r.U32(at + 36);
+    const PeSection& s = image.sections.emplace_back(PeSection{
+        r.Text(at).substr(0, 8), r.U32(at + 12), r.U32(at + 16), r.U32(at + 20), r.U32(at + 36)});
     if (std::uint64_t{s.raw_at} + s.raw_size > image.bytes.size()) {
       image.error = "section past the end of the file";
     }
-    image.sections.push_back(s);
   }
 
   // The descriptors, up to the null one; each library's lookup table (or,
@@ -92,9 +87,7 @@ PeImage ReadPeImage(const std::string& path) {
   // marks an import by number, in its low 16 bits.
   const unsigned slot = image.wide ? 8 : 4;
   for (std::uint64_t d = r.Offset(image.imports.address); image.error.empty(); d += 20) {
-    PeLibrary library;
-    library.lookup = r.U32(d);
-    library.thunk = r.U32(d + 16);
+    PeLibrary library{"", r.U32(d), r.U32(d + 16), {}};
     const std::uint32_t name = r.U32(d + 12);
     if (name == 0) break;
     library.name = r.Text(r.Offset(name));
@@ -109,23 +102,6 @@ PeImage ReadPeImage(const std::string& path) {
            library.thunk + i});
     }
     image.libraries.push_back(library);
-  }
-
-  // Base relocation blocks: a page's address, the block's size, then one
-  // 16-bit entry per fixup (type in the top 4 bits; type 0 pads).
-  if (image.relocations.size != 0 && image.error.empty()) {
-    const std::uint64_t start = r.Offset(image.relocations.address);
-    for (std::uint64_t block = start;
-         block < start + image.relocations.size && image.error.empty();) {
-      const std::uint32_t page = r.U32(block), size = r.U32(block + 4);
-      if (size < 8)
-        return image.error = "a relocation block of " + std::to_string(size) + " bytes", image;
-      for (std::uint64_t e = block + 8; e < block + size; e += 2) {
-        const std::uint16_t fixup = r.U16(e);
-        if (fixup >> 12 != 0) image.fixups.emplace_back(page + (fixup & 0xfffU), fixup >> 12);
-      }
-      block += size;
-    }
   }
   return image;
 }

@@ -1,5 +1,5 @@
-// Reads a Windows image's headers, sections, imports and base relocations
-// from its bytes: what the image checks judge and the emulator loads.
+// Reads a Windows image's headers, sections and imports from its bytes: what the image checks judge
+// and the emulator loads.
 #pragma once
 
 #include <cstdint>
@@ -36,8 +36,6 @@ struct PeImage {
   PeDirectory imports, exceptions, relocations, tls, address_table;
   std::vector<PeSection> sections;
   std::vector<PeLibrary> libraries;
-  // Each fixup's image-relative address and type (3: 32-bit, 10: 64-bit).
-  std::vector<std::pair<std::uint32_t, unsigned>> fixups;
 };
 
 PeImage ReadPeImage(const std::string& path);

@@ -1,56 +1,26 @@
-# What the POSIX binary asks of its C library: every undefined dynamic symbol
-# must be a POSIX.1-2008 function from the list below or a piece of the C
-# runtime's own start-up and exit plumbing (the hardening's checks among it),
-# and the only library it needs is the C library. Anything else (a Linux-only
-# call, a glibc extension, any C++ runtime symbol) fails, naming the symbol.
-# cmake -DBINARY= -DNM= -DREADELF= [-DMACHINE=] -P posix_imports.cmake
-# With -DSTATIC_MAX_SIZE=, the static executable's counterpart instead: it
-# asks nothing of the system at all (no dynamic section, no interpreter) and
-# stays within that many bytes. MACHINE: the processor readelf must name.
-# A macOS executable (Mach-O) is read with LLVM's tools instead, NM being
-# llvm-nm: cmake -DBINARY= -DNM= -DOBJDUMP= -DMACHINE= -DMACOS_MIN= -P ...
-# It must be a position-independent executable for MACHINE (as
-# llvm-objdump names the processor), for MACOS_MIN and later, need the system
-# library alone, and, on ARM64, carry a code signature (ad hoc at least): a
-# Mac runs no arm64 code without one.
+# What a POSIX executable asks of the system:
+#   cmake -DBINARY= -DNM= -DREADELF= -DMACHINE= [-DSTATIC_MAX_SIZE=] -P posix_imports.cmake
+#   cmake -DBINARY= -DNM=llvm-nm -DOBJDUMP=llvm-objdump -DMACHINE= -DMACOS_MIN= -P ... (Mach-O)
+# It must be for MACHINE (as readelf or llvm-objdump names the processor);
+# every undefined dynamic symbol must be a POSIX.1-2008 function from the
+# list below or a piece of the C runtime's own start-up and exit plumbing
+# (the hardening's checks among it), so that a Linux-only call, a glibc
+# extension or a C++ runtime symbol fails, named; and it needs the C library
+# alone. A Mach-O file must also be a position-independent executable for
+# MACOS_MIN and later, need the system library alone and, on ARM64, carry a
+# code signature (ad hoc at least): a Mac runs no arm64 code without one.
+# With STATIC_MAX_SIZE, the static executable asks nothing of the system at
+# all (no dynamic section, no interpreter) and stays within that many bytes.
+# Every fault found is reported, one a line.
 cmake_minimum_required(VERSION 3.25)
-
-file(READ ${BINARY} magic LIMIT 4 HEX)
-set(macho OFF)
-if(magic STREQUAL "cffaedfe")  # 64-bit Mach-O, little-endian
-  set(macho ON)
-endif()
-
-if(DEFINED MACHINE AND NOT macho)
-  execute_process(COMMAND ${READELF} -h ${BINARY} OUTPUT_VARIABLE header COMMAND_ERROR_IS_FATAL ANY)
-  string(REGEX MATCH "Machine: +([^\n]+)" _ "${header}")
-  if(NOT CMAKE_MATCH_1 STREQUAL MACHINE)
-    message(FATAL_ERROR "wrong machine: ${BINARY} is for ${CMAKE_MATCH_1}, not ${MACHINE}")
-  endif()
-endif()
-if(DEFINED STATIC_MAX_SIZE)
-  execute_process(COMMAND ${READELF} -d -l ${BINARY} OUTPUT_VARIABLE headers
-    COMMAND_ERROR_IS_FATAL ANY)
-  file(SIZE ${BINARY} size)
-  if(NOT headers MATCHES "There is no dynamic section in this file"
-     OR NOT headers MATCHES "Elf file type is EXEC" OR headers MATCHES "INTERP")
-    message(FATAL_ERROR "not static: ${BINARY} has a dynamic section or an interpreter\n${headers}")
-  endif()
-  message(STATUS "static: no dynamic section, no interpreter; ${size} bytes")
-  if(size GREATER STATIC_MAX_SIZE)
-    message(FATAL_ERROR "${size} bytes, more than ${STATIC_MAX_SIZE}")
-  endif()
-  return()
-endif()
 
 # Each one checked against POSIX.1-2008; a new call is added here only after
 # the same check.
 set(posix
-  _exit cfgetispeed cfgetospeed clock_gettime close fcntl fstat getpgrp getpid getsid
-  isatty memcpy memset nanosleep open poll ptsname raise read select sigaction
-  sigaddset sigdelset sigemptyset sigfillset sigismember sigpending sigprocmask sigwait tcflush
-  tcgetattr
-  tcgetpgrp tcgetsid tcsetattr write)
+  _exit cfgetispeed cfgetospeed clock_gettime close fcntl fstat getpgrp getpid getsid isatty
+  memcpy memset nanosleep open poll ptsname raise read select sigaction sigaddset sigdelset
+  sigemptyset sigfillset sigismember sigpending sigprocmask sigwait tcflush tcgetattr tcgetpgrp
+  tcgetsid tcsetattr write)
 # glibc's plumbing, which the program never calls itself.
 set(runtime
   __libc_start_main            # the start-up code that calls main
@@ -68,27 +38,29 @@ set(runtime
   dyld_stub_binder)            # macOS: the dynamic loader's binder of lazy calls
 
 set(faults "")
-if(macho)
+set(symbols "")
+file(READ ${BINARY} magic LIMIT 4 HEX)
+if(magic STREQUAL "cffaedfe")  # 64-bit Mach-O, little-endian
   execute_process(COMMAND ${OBJDUMP} --macho --private-headers ${BINARY}
     OUTPUT_VARIABLE headers COMMAND_ERROR_IS_FATAL ANY)
   if(NOT headers MATCHES "MH_MAGIC_64 +([A-Z0-9_]+) +[A-Z0-9_]+ +0x[0-9a-f]+ +EXECUTE [^\n]* PIE\n")
-    list(APPEND faults "not a position-independent executable")
+    string(APPEND faults "not a position-independent executable\n")
   elseif(NOT CMAKE_MATCH_1 STREQUAL MACHINE)
-    list(APPEND faults "wrong machine: ${CMAKE_MATCH_1}, not ${MACHINE}")
+    string(APPEND faults "wrong machine: ${CMAKE_MATCH_1}, not ${MACHINE}\n")
   endif()
   set(oldest none)
   if(headers MATCHES "LC_BUILD_VERSION\n +cmdsize [0-9]+\n +platform (macos|1)\n +sdk [^\n]+\n +minos ([0-9.]+)")
     set(oldest ${CMAKE_MATCH_2})
   endif()
   if(NOT oldest STREQUAL MACOS_MIN)
-    list(APPEND faults "oldest macOS '${oldest}', not ${MACOS_MIN}")
+    string(APPEND faults "oldest macOS '${oldest}', not ${MACOS_MIN}\n")
   endif()
   # The libraries, less the dynamic loader itself.
   string(REGEX MATCHALL "\n +name (/[^ ]+) \\(offset" needed "${headers}")
   list(TRANSFORM needed REPLACE "^\n +name ([^ ]+).*" "\\1")
   list(REMOVE_ITEM needed /usr/lib/dyld)
   if(NOT needed STREQUAL "/usr/lib/libSystem.B.dylib")
-    list(APPEND faults "needs more than the system library: ${needed}")
+    string(APPEND faults "needs more than the system library: ${needed}\n")
   endif()
   # The signature: an embedded superblob whose first blob is a code directory.
   if(MACHINE STREQUAL "ARM64")
@@ -109,7 +81,7 @@ if(macho)
       endif()
     endif()
     if(NOT signed)
-      list(APPEND faults "no code signature")
+      string(APPEND faults "no code signature\n")
     endif()
   endif()
   # C's names, less the leading underscore and the suffix that picks a
@@ -118,10 +90,35 @@ if(macho)
     OUTPUT_VARIABLE listing COMMAND_ERROR_IS_FATAL ANY)
   string(REGEX REPLACE "_?([^ $\n]+)(\\$[^ \n]*)? [wU][^\n]*\n" "\\1;" symbols "${listing}")
 else()
-  execute_process(COMMAND ${NM} -D --undefined-only ${BINARY}
-    OUTPUT_VARIABLE listing COMMAND_ERROR_IS_FATAL ANY)
-  string(REGEX REPLACE "[ \t]*[wUv] ([^ @\n]+)(@[^\n]*)?\n" "\\1;" symbols "${listing}")
+  execute_process(COMMAND ${READELF} -h -d -l ${BINARY} OUTPUT_VARIABLE headers
+    COMMAND_ERROR_IS_FATAL ANY)
+  string(REGEX MATCH "Machine: +([^\n]+)" _ "${headers}")
+  if(NOT CMAKE_MATCH_1 STREQUAL MACHINE)
+    string(APPEND faults "wrong machine: ${BINARY} is for ${CMAKE_MATCH_1}, not ${MACHINE}\n")
+  endif()
+  string(REGEX MATCHALL "Shared library: \\[[^]]+\\]" needed "${headers}")
+  if(DEFINED STATIC_MAX_SIZE)
+    file(SIZE ${BINARY} size)
+    message(STATUS "${size} bytes")
+    if(NOT headers MATCHES "There is no dynamic section in this file"
+       OR NOT headers MATCHES "Type: +EXEC " OR headers MATCHES "INTERP")
+      string(APPEND faults "not static: ${BINARY} has a dynamic section or an interpreter\n${headers}\n")
+    endif()
+    if(size GREATER STATIC_MAX_SIZE)
+      string(APPEND faults "${size} bytes, more than ${STATIC_MAX_SIZE}\n")
+    endif()
+  else()
+    execute_process(COMMAND ${NM} -D --undefined-only ${BINARY}
+      OUTPUT_VARIABLE listing COMMAND_ERROR_IS_FATAL ANY)
+    string(REGEX REPLACE "[ \t]*[wUv] ([^ @\n]+)(@[^\n]*)?\n" "\\1;" symbols "${listing}")
+    # On ARM the stack protector's canary lives in the C library's dynamic loader.
+    list(FILTER needed EXCLUDE REGEX "^Shared library: \\[ld-linux-(aarch64\\.so\\.1|armhf\\.so\\.3)\\]$")
+    if(NOT needed STREQUAL "Shared library: [libc.so.6]")
+      string(APPEND faults "needs more than the C library: ${needed}\n")
+    endif()
+  endif()
 endif()
+
 set(bad "")
 foreach(symbol IN LISTS symbols)
   # The fortified form of a POSIX function (__read_chk) is that function.
@@ -138,28 +135,11 @@ foreach(symbol IN LISTS symbols)
     list(APPEND bad ${symbol})
   endif()
 endforeach()
-
-if(macho)
-  list(LENGTH symbols count)
-  message(STATUS "${count} imports; needs ${needed}")
-  if(bad)
-    list(APPEND faults "not POSIX: ${bad}")
-  endif()
-  if(faults)
-    list(JOIN faults "\n" faults)
-    message(FATAL_ERROR "${faults}")
-  endif()
-  return()
-endif()
-execute_process(COMMAND ${READELF} -d ${BINARY} OUTPUT_VARIABLE dynamic COMMAND_ERROR_IS_FATAL ANY)
-string(REGEX MATCHALL "Shared library: \\[[^]]+\\]" needed "${dynamic}")
 list(LENGTH symbols count)
 message(STATUS "${count} imports; needs ${needed}")
 if(bad)
-  message(FATAL_ERROR "not POSIX: ${bad}")
+  string(APPEND faults "not POSIX: ${bad}\n")
 endif()
-# On ARM the stack protector's canary lives in the C library's dynamic loader.
-list(FILTER needed EXCLUDE REGEX "^Shared library: \\[ld-linux-(aarch64\\.so\\.1|armhf\\.so\\.3)\\]$")
-if(NOT needed STREQUAL "Shared library: [libc.so.6]")
-  message(FATAL_ERROR "needs more than the C library: ${needed}")
+if(faults)
+  message(FATAL_ERROR "${faults}")
 endif()

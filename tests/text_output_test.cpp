@@ -42,34 +42,31 @@ TEST(TextLength, MeasuresTheMessageBlockTexts) {
             std::string("Press any key to end polling\0\r\n", 32));
 }
 
-struct PrintCase {
-  const char* text;
-  long write_limit;
-  DWORD returned;
-  std::vector<std::string> calls;
-};
-
+// One write of the whole text, to the handle fetched anew on every call.
 TEST(PrintText, WritesOnceAndReturnsTheReportedCount) {
-  const PrintCase cases[] = {
-      {"abc", 1L << 30, 3, {"GetStdHandle(-11)", "WriteFile(h11, \"abc\", 3)"}},
-      {"", 1L << 30, 0, {"GetStdHandle(-11)", "WriteFile(h11, \"\", 0)"}},
-      {"abcdef", 2, 2, {"GetStdHandle(-11)", "WriteFile(h11, \"abcdef\", 6)"}},
-      {"abc", -1, 0, {"GetStdHandle(-11)", "WriteFile(h11, \"abc\", 3)"}},
+  struct Row {
+    const char* text;
+    long write_limit;
+    DWORD returned;
+    std::string write;
   };
-  for (const PrintCase& row : cases) {
-    fake::Reset();
-    fake::write_limit = row.write_limit;
+  const Row rows[] = {
+      {"abc", 1L << 30, 3, "WriteFile(h11, \"abc\", 3)"},
+      {"", 1L << 30, 0, "WriteFile(h11, \"\", 0)"},
+      {"abcdef", 2, 2, "WriteFile(h11, \"abcdef\", 6)"},
+      {"abc", -1, 0, "WriteFile(h11, \"abc\", 3)"},
+  };
+  for (const Row& row : rows) {
+    fake::console = {0, row.write_limit};
     char storage[16] = {};
     std::strcpy(storage, row.text);
-    EXPECT_EQ(anykey::PrintText(storage), row.returned) << row.text;
-    EXPECT_EQ(fake::calls, row.calls) << row.text;
+    for (int call = 0; call < 2; ++call) {
+      EXPECT_EQ(anykey::PrintText(storage), row.returned) << row.text;
+    }
+    const std::vector<std::string> calls = {"GetStdHandle(-11)", row.write, "GetStdHandle(-11)",
+                                            row.write};
+    EXPECT_EQ(fake::console.calls, calls) << row.text;
   }
-  // The handle is fetched anew on every call.
-  fake::Reset();
-  anykey::PrintText(anykey::PromptText);
-  anykey::PrintText(anykey::PromptText);
-  EXPECT_EQ(fake::calls.size(), 4U);
-  EXPECT_EQ(fake::calls[2], "GetStdHandle(-11)");
 }
 
 }  // namespace

@@ -3,8 +3,6 @@
 //   windows_image_check EXE MAP OBJDUMP FORMAT MAX_SIZE DLL_CHARACTERISTICS
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
 #include <regex>
 #include <string>
 
@@ -18,18 +16,13 @@ std::string Hex(std::uint64_t value) {
   return text;
 }
 
-std::string ReadAll(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
-}
-
-std::string Disassembly(const std::string& objdump, const std::string& exe) {
+// All that a file or a command's output gives, closed by fclose or pclose.
+std::string Drain(FILE* stream, int (*close)(FILE*)) {
   std::string text;
-  if (FILE* pipe = popen((objdump + " -d '" + exe + "'").c_str(), "r")) {
-    char chunk[4096];
-    for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, pipe)) > 0;) text.append(chunk, n);
-    pclose(pipe);
-  }
+  if (stream == nullptr) return text;
+  char chunk[4096];
+  for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, stream)) > 0;) text.append(chunk, n);
+  close(stream);
   return text;
 }
 
@@ -54,16 +47,14 @@ int main(int argc, char** argv) {
     return 1;
   }
 
-  if (format == "pei-i386") {
-    expect(image.machine == 0x14c && !image.wide, "not a 32-bit x86 image");
-  } else {
-    expect(image.machine == 0x8664 && image.wide, "not a 64-bit x86 image");
-  }
+  const bool wide = format != "pei-i386";
+  expect(image.machine == (wide ? 0x8664 : 0x14c) && image.wide == wide,
+         wide ? "not a 64-bit x86 image" : "not a 32-bit x86 image");
   expect(image.subsystem == 3, "not a console program");
 
   // The entry point is ProgramEntry itself (its address from the link map).
   std::smatch match;
-  const std::string map = ReadAll(argv[2]);
+  const std::string map = Drain(std::fopen(argv[2], "rb"), std::fclose);
   std::regex_search(map, match, std::regex("0x0*([0-9a-f]+)[ \t]+_?ProgramEntry\n"));
   const std::string entry = Hex(image.base + image.entry);
   const std::string program_entry = Hex(std::strtoull(match.str(1).c_str(), nullptr, 16));
@@ -80,11 +71,9 @@ int main(int argc, char** argv) {
            std::string("the image has a ") + name + " directory");
   }
   const bool stripped = (image.characteristics & 1) != 0;
-  if ((flags & 0x40) == 0) {
-    expect(stripped, "the image can be relocated");
-  } else {
-    expect(!stripped, "the image cannot be relocated: its relocations are stripped");
-  }
+  expect(stripped == ((flags & 0x40) == 0),
+         stripped ? "the image cannot be relocated: its relocations are stripped"
+                  : "the image can be relocated");
   expect(image.dll_characteristics == flags,
          "DllCharacteristics are " + Hex(image.dll_characteristics) + ", not " + Hex(flags));
 
@@ -128,7 +117,9 @@ int main(int argc, char** argv) {
              std::to_string(thunks_size) + " at " + std::to_string(first_thunk));
 
   // The length scan runs in the image, four bytes a step, not folded away.
-  expect(std::regex_search(Disassembly(argv[3], exe), std::regex("and +\\$0x80808080")),
+  const std::string code =
+      Drain(popen((std::string(argv[3]) + " -d '" + exe + "'").c_str(), "r"), pclose);
+  expect(std::regex_search(code, std::regex("and +\\$0x80808080")),
          "the length scan's loop is not in the image");
 
   // The message block: the prompt and the line break, each with its terminator.

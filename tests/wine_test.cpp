@@ -2,7 +2,6 @@
 // a program started on a terminal. The console driver does the work and
 // writes its verdicts to a file; what Wine draws on the terminal is ignored.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 #include <algorithm>
 #include <cstdlib>

@@ -2,6 +2,7 @@
 # kept, and how it boots. Included by machine.cmake and run.cmake.
 
 include(${CMAKE_CURRENT_LIST_DIR}/../emulated_machines.cmake)
+include(${CMAKE_CURRENT_LIST_DIR}/../machine_guest.cmake)
 
 # Why this machine cannot build or boot the guest, in OUT; empty if it can.
 function(loader_host_lacks out)
@@ -18,9 +19,8 @@ function(loader_machine_dir out)
   set(${out} ${dir} PARENT_SCOPE)
 endfunction()
 
-# Boots the machine on its serial console, its init running SHARE/init.sh,
-# and waits for it to power off; its console goes to this step's output as
-# it comes.
+# Boots the machine, its init running SHARE/init.sh, and waits for it to
+# power off; its console goes to SHARE.console as well.
 function(loader_boot machine share timeout)
   cmake_parse_arguments(PARSE_ARGV 3 boot "SNAPSHOT" "" "")
   set(drive file=${machine}/root.img,format=raw,if=virtio)
@@ -28,19 +28,8 @@ function(loader_boot machine share timeout)
     string(APPEND drive ",snapshot=on")  # the cached image stays as it is
   endif()
   # -smap: with it, Wine's first 32-bit process meets a kernel oops.
-  # panic=-1: a panic restarts the machine, which -no-reboot turns into the
-  # end of qemu, rather than a wait for the time limit.
-  execute_process(
-    COMMAND qemu-system-x86_64 -machine q35 -cpu max,-smap -smp 2 -m 2048
-      -nographic -no-reboot -nic none -monitor none -serial stdio
-      -kernel ${machine}/vmlinuz -initrd ${machine}/initrd.img
-      -append "root=/dev/vda rw console=ttyS0 quiet loglevel=3 panic=-1 init=/sbin/anykey-init"
-      -drive ${drive}
-      -virtfs local,path=${share},mount_tag=host,security_model=none
-    INPUT_FILE /dev/null
-    RESULT_VARIABLE status
-    TIMEOUT ${timeout})
-  if(NOT status EQUAL 0)
-    message(FATAL_ERROR "qemu: ${status} (the machine has ${timeout} s to power off)")
-  endif()
+  machine_boot(${share}.console ${timeout} ${machine}/vmlinuz ${machine}/initrd.img
+    "root=/dev/vda rw console=ttyS0 loglevel=3 init=/sbin/anykey-init"
+    qemu-system-x86_64 -machine q35 -cpu max,-smap -smp 2 -m 2048 -drive ${drive}
+    -virtfs local,path=${share},mount_tag=host,security_model=none)
 endfunction()

@@ -1,12 +1,12 @@
 // Runs inside the emulated machine: the 32-bit image under Wine's 32-bit
 // loader, each program on a terminal of its own, as a user starts it there.
-//   guest_checks WINE DIR VERDICTS
+//   guest_checks WINE DIR
 // DIR holds console_driver.exe, anykey.exe, sleep_loop.exe and spin_loop.exe.
 // The console driver's table writes the first verdict lines; then come a key
 // typed on the terminal, the processor use while waiting, and that a
-// spinning program is caught. A verdict line is
-// "PASS name:" or "FAIL name: what went wrong"; a line "cases N" before each
-// group says how many verdicts it brings.
+// spinning program is caught. A verdict line, on standard output (the
+// machine's console), is "PASS name:" or "FAIL name: what went wrong"; a line
+// "cases N" before each group says how many verdicts it brings.
 #include <dirent.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -14,7 +14,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <iterator>
 #include <map>
 #include <regex>
@@ -29,16 +28,7 @@
 namespace {
 
 const std::string Prompt("Press any key to end polling\r\n");
-// An ELF file's magic and class: a 32-bit program.
-const std::string Elf32 = std::string("\x7f") + "ELF\x01";
 std::string wine, dir;
-
-// Whether the program has ended, leaving it to be waited for.
-bool Ended(const PtySession& session) {
-  siginfo_t info{};
-  return waitid(P_PID, static_cast<id_t>(session.pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
-         info.si_pid == session.pid;
-}
 
 PtySession Run(const std::string& exe, const std::vector<std::string>& args = {}) {
   Launch launch;
@@ -59,14 +49,17 @@ PtySession Run(const std::string& exe, const std::vector<std::string>& args = {}
   return Start(launch);
 }
 
-// Waits for the program's stdout to hold the whole prompt, or for its end.
-bool WaitForPrompt(PtySession& session, const std::string& exe, int seconds) {
-  return WaitFor(
+// Whether EXE's stdout holds the prompt, and nothing else, once it holds as
+// much or the program has ended (left to be waited for: a zombie).
+bool Prompted(PtySession& session, const std::string& exe) {
+  const std::string out = dir + "/" + exe + ".stdout";
+  WaitFor(
       [&] {
         ReadScreen(session);
-        return ReadFile(dir + "/" + exe + ".stdout").size() >= Prompt.size() || Ended(session);
+        return ReadFile(out).size() >= Prompt.size() || ReadProcStat(session.pid).state == 'Z';
       },
-      seconds);
+      120);
+  return ReadFile(out) == Prompt;
 }
 
 // Wine's own words in TEXT: its messages about the program and the
@@ -87,42 +80,48 @@ std::string Said(const std::string& exe) {
   return " wine said: \"" + Words(ReadFile(dir + "/" + exe + ".stderr"), " / ") + "\"";
 }
 
+std::string Verdict(const std::string& name, const std::string& fault, const std::string& more) {
+  return (fault.empty() ? "PASS " : "FAIL ") + name + ":" + fault + more;
+}
+
 // What Wine drew on a terminal, without its control sequences.
 std::string Plain(const std::string& screen) {
   static const std::regex control("\x1b\\[[0-9;?]*[A-Za-z]|\x1b\\][^\x07]*\x07|\r");
   return std::regex_replace(screen, control, "");
 }
 
-// The driver's table; on a fault, its terminal (where Wine reports on the
-// image) goes to this program's output.
-std::string DriverTable(const std::string& verdicts) {
-  PtySession session = Run("console_driver.exe", {dir + "/anykey.exe", verdicts});
+// The driver's table, its verdicts written to a file; on a fault, its
+// terminal (where Wine reports on the image) goes to this program's output.
+void DriverTable() {
+  const std::string file = dir + "/verdicts.txt";
+  PtySession session = Run("console_driver.exe", {dir + "/anykey.exe", file});
   const bool ended = Finish(session, 400, true) != -1;
-  if (!ended || ReadFile(verdicts).find("FAIL") != std::string::npos)
+  const std::string verdicts = ReadFile(file);
+  if (!ended || verdicts.find("FAIL") != std::string::npos)
     std::printf("The console driver's terminal:\n%s\n", Words(Plain(session.screen), "\n").c_str());
-  return ended ? "" : "FAIL console driver: did not finish in 400 s;";
+  std::printf("%s", verdicts.c_str());
+  if (!ended) std::printf("FAIL console driver: did not finish in 400 s;\n");
+  if (verdicts.rfind("cases ", 0) != 0) std::printf("FAIL console driver: announced no cases;\n");
 }
 
 std::string TypedKey() {
   PtySession session = Run("anykey.exe");
-  if (!WaitForPrompt(session, "anykey.exe", 120) ||
-      ReadFile(dir + "/anykey.exe.stdout") != Prompt) {
-    Finish(session, 0, true);
-    return "FAIL key typed on the terminal: anykey.exe did not write the prompt;" +
-           Said("anykey.exe");
-  }
-  Type(session, "k");
-  // As long as the prompt may take: Wine's tear-down under emulation on a
-  // busy host took more than 30 s once. A hang still fails.
-  const int status = Finish(session, 120, true);
-  const bool ended = status != -1;
   std::string fault;
-  if (!ended) fault += " still waiting 120 s after the key;";
-  if (ended && !(WIFEXITED(status) && WEXITSTATUS(status) == 0))
-    fault += " ended with wait status " + std::to_string(status) + ";";
-  if (ReadFile(dir + "/anykey.exe.stdout") != Prompt) fault += " stdout is not the 30-byte prompt;";
-  return (fault.empty() ? "PASS" : "FAIL") + std::string(" key typed on the terminal:") + fault +
-         (fault.empty() ? "" : Said("anykey.exe"));
+  if (!Prompted(session, "anykey.exe")) {
+    fault = " anykey.exe did not write the prompt;";
+    Finish(session, 0, true);
+  } else {
+    Type(session, "k");
+    // As long as the prompt may take: Wine's tear-down under emulation on a
+    // busy host took more than 30 s once. A hang still fails.
+    const int status = Finish(session, 120, true);
+    if (status == -1) fault += " still waiting 120 s after the key;";
+    if (status != -1 && !(WIFEXITED(status) && WEXITSTATUS(status) == 0))
+      fault += " ended with wait status " + std::to_string(status) + ";";
+    if (ReadFile(dir + "/anykey.exe.stdout") != Prompt)
+      fault += " stdout is not the 30-byte prompt;";
+  }
+  return Verdict("key typed on the terminal", fault, fault.empty() ? "" : Said("anykey.exe"));
 }
 
 // The session's process that runs EXE (Wine names the process after it):
@@ -151,7 +150,8 @@ Sample Probe(pid_t session_id, const std::string& exe) {
     if (stat.name != exe.substr(0, 15)) continue;
     sample.ticks = (sample.ticks < 0 ? 0 : sample.ticks) + stat.ticks;
     sample.path = path;
-    sample.loader32 = ReadFile(path + "/exe").compare(0, Elf32.size(), Elf32) == 0;
+    // An ELF file's magic and class: a 32-bit program.
+    sample.loader32 = ReadFile(path + "/exe").rfind("\177ELF\001", 0) == 0;
   }
   if (proc) closedir(proc);
   return sample;
@@ -189,7 +189,7 @@ Use Waiting(const std::string& exe, std::string& fault) {
   PtySession session = Run(exe);
   Use use;
   Sample before;
-  if (!WaitForPrompt(session, exe, 120) || ReadFile(dir + "/" + exe + ".stdout") != Prompt) {
+  if (!Prompted(session, exe)) {
     fault += " " + exe + " did not write the prompt;" + Said(exe);
   } else if (before = Probe(session.pid, exe); before.ticks < 0) {
     fault += " no process named " + exe + " in its session (there:" + before.names + ");";
@@ -206,8 +206,9 @@ Use Waiting(const std::string& exe, std::string& fault) {
         Window, 2000);
     const Sample after = Probe(session.pid, exe);
     const long ms = 1000 / sysconf(_SC_CLK_TCK);
-    if (after.ticks < 0) fault += " " + exe + " ended while waiting;" + Said(exe);
-    if (after.ticks >= 0) {
+    if (after.ticks < 0) {
+      fault += " " + exe + " ended while waiting;" + Said(exe);
+    } else {
       use.own = (after.ticks - before.ticks) * ms;
       use.wine = (after.wine_ticks - before.wine_ticks) * ms;
     }
@@ -229,7 +230,7 @@ Use Waiting(const std::string& exe, std::string& fault) {
 // emulated machine besides (the bare loop 86 to 94%, the spin 0% always).
 const double Limit = 0.01;
 
-std::string Verdict(const std::string& name, const std::string& exe, bool spin_expected) {
+std::string Sleeps(const std::string& name, const std::string& exe, bool spin_expected) {
   std::string fault;
   const Use image = Waiting(exe, fault);
   const Use bare = Waiting("sleep_loop.exe", fault);
@@ -249,36 +250,28 @@ std::string Verdict(const std::string& name, const std::string& exe, bool spin_e
                 " asleep (in system call %s) in %.0f%% of %ld looks (bare loop %.0f%% of %ld);",
                 sleep_call.c_str(), 100 * asleep, image.looks,
                 100.0 * most / std::max(bare.looks, 1L), bare.looks);
-  return (fault.empty() ? "PASS" : "FAIL") + (" " + name + ":") + fault + shares + " " + exe + " " +
-         image.Text() + ", bare Sleep(10) loop " + bare.Text() + ", over " +
-         std::to_string(Window) + " s;";
+  return Verdict(name, fault,
+                 shares + (" " + exe + " ") + image.Text() + ", bare Sleep(10) loop " +
+                     bare.Text() + ", over " + std::to_string(Window) + " s;");
 }
 
-std::string ProcessorUse() { return Verdict("processor use while waiting", "anykey.exe", false); }
+std::string ProcessorUse() { return Sleeps("processor use while waiting", "anykey.exe", false); }
 
-std::string SpinCaught() { return Verdict("a spin is caught", "spin_loop.exe", true); }
+std::string SpinCaught() { return Sleeps("a spin is caught", "spin_loop.exe", true); }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 4) return 2;
+  if (argc != 3) return 2;
   wine = argv[1];
   dir = argv[2];
-  const std::string verdicts = argv[3];
   std::printf("loader.run: the console driver's table\n");
   std::fflush(stdout);
-  const std::string driver = DriverTable(verdicts);
-  std::ofstream out(verdicts, std::ios::app);
-  if (!driver.empty()) out << driver << "\n" << std::flush;
-  if (ReadFile(verdicts).rfind("cases ", 0) != 0)
-    out << "FAIL console driver: announced no cases;\n" << std::flush;
-  std::printf("%s", ReadFile(verdicts).c_str());
+  DriverTable();
   std::string (*const checks[])() = {TypedKey, ProcessorUse, SpinCaught};
-  out << "cases " << std::size(checks) << "\n" << std::flush;
+  std::printf("cases %zu\n", std::size(checks));
   for (const auto check : checks) {
-    const std::string verdict = check();
-    out << verdict << "\n" << std::flush;
-    std::printf("%s\n", verdict.c_str());
+    std::printf("%s\n", check().c_str());
     std::fflush(stdout);
   }
   return 0;

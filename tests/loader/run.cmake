@@ -1,9 +1,8 @@
 # Boots the cached machine once, on a copy-on-write view of its disk, and
-# runs the checks in it; fails on any verdict but PASS, or a missing one.
-#   cmake -DCACHE_DIR= -DWORK_DIR= -DANYKEY_EXE= -DCONSOLE_DRIVER= -DSLEEP_LOOP= -DSPIN_LOOP=
-#         -DGUEST_CHECKS= -P run.cmake
-# Each group of verdicts (the driver's table, the three checks of its own)
-# comes after a line "cases N": the verdicts must add up to those.
+# runs the checks in it (guest_run.sh, guest_checks.cpp), which write their
+# verdicts on its console.
+#   cmake -DCACHE_DIR= -DWORK_DIR= -DGUEST_FILES= -P run.cmake
+# GUEST_FILES: the programs the checks run, and the checks.
 cmake_minimum_required(VERSION 3.25)
 include(${CMAKE_CURRENT_LIST_DIR}/common.cmake)
 
@@ -18,41 +17,8 @@ endif()
 
 set(share ${WORK_DIR}/run-share)
 file(REMOVE_RECURSE ${share})
-file(MAKE_DIRECTORY ${share})
+file(COPY ${GUEST_FILES} DESTINATION ${share})
 file(COPY_FILE ${CMAKE_CURRENT_LIST_DIR}/guest_run.sh ${share}/init.sh)
-file(COPY_FILE ${ANYKEY_EXE} ${share}/anykey.exe)
-file(COPY_FILE ${CONSOLE_DRIVER} ${share}/console_driver.exe)
-file(COPY_FILE ${SLEEP_LOOP} ${share}/sleep_loop.exe)
-file(COPY_FILE ${SPIN_LOOP} ${share}/spin_loop.exe)
-file(COPY_FILE ${GUEST_CHECKS} ${share}/guest_checks)
-file(CHMOD ${share}/guest_checks PERMISSIONS OWNER_READ OWNER_EXECUTE)
 message("loader.run: booting the machine in ${machine} (about two minutes)")
 loader_boot(${machine} ${share} 900 SNAPSHOT)
-
-if(NOT EXISTS ${share}/verdicts.txt)
-  message(FATAL_ERROR "the machine wrote no verdicts (its console is above)")
-endif()
-file(READ ${share}/verdicts.txt text)
-message("loader.run: verdicts:\n${text}")
-# A list of lines; the verdicts' own semicolons, kept aside, would split them.
-string(REPLACE ";" "%SEMICOLON%" lines "${text}")
-string(REGEX REPLACE "\n$" "" lines "${lines}")
-string(REPLACE "\n" ";" lines "${lines}")
-set(announced 0)
-foreach(line IN LISTS lines)
-  if(line MATCHES "^cases ([0-9]+)$")
-    math(EXPR announced "${announced} + ${CMAKE_MATCH_1}")
-  endif()
-endforeach()
-list(FILTER lines EXCLUDE REGEX "^cases ")
-list(LENGTH lines count)
-set(verdicts ${lines})
-list(FILTER verdicts EXCLUDE REGEX "^PASS ")
-if(NOT count EQUAL announced)
-  message(FATAL_ERROR "${count} verdicts, not ${announced}")
-endif()
-if(verdicts)
-  string(REPLACE ";" "\n" verdicts "${verdicts}")
-  string(REPLACE "%SEMICOLON%" ";" verdicts "${verdicts}")
-  message(FATAL_ERROR "${verdicts}")
-endif()
+machine_verdicts(${share}.console)

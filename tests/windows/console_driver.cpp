@@ -10,6 +10,8 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <string>
 
 namespace {
@@ -40,34 +42,16 @@ const char Prompt[] = "Press any key to end polling\r\n";
 HANDLE console_input;
 
 void TypeKey() {
-  INPUT_RECORD events[2] = {};
-  for (int i = 0; i < 2; ++i) {
-    KEY_EVENT_RECORD& key = events[i].Event.KeyEvent;
-    events[i].EventType = KEY_EVENT;
-    key.bKeyDown = i == 0;
-    key.wRepeatCount = 1;
-    key.wVirtualKeyCode = 'K';
-    key.uChar.AsciiChar = 'k';
-  }
+  const KEY_EVENT_RECORD key = {TRUE, 1, 'K', 0, {L'k'}, 0};
+  INPUT_RECORD events[2] = {{KEY_EVENT, {key}}, {KEY_EVENT, {key}}};
+  events[1].Event.KeyEvent.bKeyDown = FALSE;
   DWORD written = 0;
-  WriteConsoleInputA(console_input, events, 2, &written);
-}
-
-DWORD Pending() {
-  DWORD events = 0;
-  GetNumberOfConsoleInputEvents(console_input, &events);
-  return events;
+  WriteConsoleInputW(console_input, events, 2, &written);
 }
 
 std::string ReadAll(const char* path) {
-  std::string bytes;
-  if (FILE* file = std::fopen(path, "rb")) {
-    char buffer[256];
-    size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0) bytes.append(buffer, n);
-    std::fclose(file);
-  }
-  return bytes;
+  std::ifstream file(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
 }
 
 // In 100 ns units, kernel and user together.
@@ -93,35 +77,30 @@ std::string Run(const Case& row, const char* anykey) {
   FlushConsoleInputBuffer(console_input);
   SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
   const char* out_path = "driver-stdout.txt";
-  HANDLE out =
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = console_input;
+  startup.hStdOutput =
       CreateFileA(out_path, GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, nullptr);
-  HANDLE in = console_input;
+  startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
   HANDLE pipe_write = nullptr;
   if (row.input == Input::File) {
-    HANDLE f =
-        CreateFileA("driver-stdin.txt", GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    CloseHandle(f);
-    in = CreateFileA("driver-stdin.txt", GENERIC_READ, FILE_SHARE_READ, &inherit, OPEN_EXISTING, 0,
-                     nullptr);
+    startup.hStdInput = CreateFileA("driver-stdin.txt", GENERIC_READ, FILE_SHARE_READ, &inherit,
+                                    CREATE_ALWAYS, 0, nullptr);  // empty
   } else if (row.input == Input::Pipe) {
-    CreatePipe(&in, &pipe_write, &inherit, 0);
+    CreatePipe(&startup.hStdInput, &pipe_write, &inherit, 0);
     SetHandleInformation(pipe_write, HANDLE_FLAG_INHERIT, 0);
   }
   if (row.key == Key::Ahead) TypeKey();
 
-  STARTUPINFOA startup = {};
-  startup.cb = sizeof startup;
-  startup.dwFlags = STARTF_USESTDHANDLES;
-  startup.hStdInput = in;
-  startup.hStdOutput = out;
-  startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
   PROCESS_INFORMATION process = {};
   std::string command = std::string("\"") + anykey + "\"";
   if (!CreateProcessA(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
                       &process)) {
     return " could not start " + command + " (error " + std::to_string(GetLastError()) + ")";
   }
-  CloseHandle(out);
+  CloseHandle(startup.hStdOutput);
   std::string fault;
   if (row.key != Key::Ahead) {
     // Start-up is slow in an emulated machine: up to a minute for the prompt.
@@ -155,11 +134,12 @@ std::string Run(const Case& row, const char* anykey) {
     fault += std::string(" exit code ") + hex + ";";
   }
   if (ReadAll(out_path) != Prompt) fault += " stdout is not the 30-byte prompt;";
-  const DWORD pending = Pending();
+  DWORD pending = 0;
+  GetNumberOfConsoleInputEvents(console_input, &pending);
   if (pending != row.pending_after) fault += " " + std::to_string(pending) + " events left;";
   CloseHandle(process.hProcess);
   CloseHandle(process.hThread);
-  if (in != console_input) CloseHandle(in);
+  if (startup.hStdInput != console_input) CloseHandle(startup.hStdInput);
   if (pipe_write) CloseHandle(pipe_write);
   return fault;
 }
