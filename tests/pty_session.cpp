@@ -108,7 +108,7 @@ PtySession Start(const Launch& launch) {
     WaitForScreen(session, launch.typed_ahead.substr(launch.typed_ahead.size() - 1));
   }
   if (launch.out == Stdout::HeldTerminal) tcflow(session.slave, TCOOFF);
-  session.at_start = Modes(session);
+  session.at_start = Modes(session.slave);
   int in_pipe[2] = {-1, -1}, out_pipe[2] = {-1, -1};
   if (launch.in == Stdin::Pipe && pipe(in_pipe) != 0) in_pipe[0] = -1;
   if (launch.out == Stdout::Pipe && pipe(out_pipe) != 0) out_pipe[1] = -1;
@@ -165,8 +165,8 @@ int WaitForStatus(pid_t pid, int options, int seconds) {
   return status;
 }
 
-void Type(const PtySession& session, const std::string& keys) {
-  if (write(session.master, keys.data(), keys.size()) != static_cast<ssize_t>(keys.size())) return;
+bool Type(const PtySession& session, const std::string& keys) {
+  return write(session.master, keys.data(), keys.size()) == static_cast<ssize_t>(keys.size());
 }
 
 int Finish(PtySession& session, int seconds, bool read_meanwhile) {
@@ -225,37 +225,26 @@ ProcStat ReadProcStat(const std::string& dir) {
 
 ProcStat ReadProcStat(pid_t pid) { return ReadProcStat("/proc/" + std::to_string(pid)); }
 
-namespace {
-
-// The fields of /proc/PID/status: context switches, and whether a signal is
-// pending for the thread or the process. False once it is gone.
-bool ReadStatus(pid_t pid, long* voluntary, long* forced, bool* pending) {
+bool ContextSwitches(pid_t pid, long* voluntary, long* forced, bool* pending) {
   std::istringstream status(ReadFile("/proc/" + std::to_string(pid) + "/status"));
   std::string key, mask;
   int found = 0;
-  *pending = false;
+  bool any_pending = false;
   while (status >> key) {
     if (key == "voluntary_ctxt_switches:" && status >> *voluntary) ++found;
     if (key == "nonvoluntary_ctxt_switches:" && status >> *forced) ++found;
     if ((key == "SigPnd:" || key == "ShdPnd:") && status >> mask)
-      *pending = *pending || mask.find_first_not_of('0') != std::string::npos;
+      any_pending = any_pending || mask.find_first_not_of('0') != std::string::npos;
   }
+  if (pending != nullptr) *pending = any_pending;
   return found == 2;
-}
-
-}  // namespace
-
-bool ContextSwitches(pid_t pid, long* voluntary, long* forced) {
-  bool pending = false;
-  return ReadStatus(pid, voluntary, forced, &pending);
 }
 
 bool WaitForSignalTaken(pid_t pid) {
   long voluntary = 0, forced = 0, taken = -1;
   bool pending = true;
   return WaitFor([&] {
-    if (!ReadStatus(pid, &voluntary, &forced, &pending)) return false;
-    if (pending) return false;
+    if (!ContextSwitches(pid, &voluntary, &forced, &pending) || pending) return false;
     if (taken < 0) taken = voluntary;
     return voluntary > taken;
   });

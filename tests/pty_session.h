@@ -56,7 +56,6 @@ struct Launch {
 PtySession Start(const Launch& launch);
 // The modes of a terminal (a descriptor of it): the session's, or a shell's fd 0.
 termios Modes(int terminal);
-inline termios Modes(const PtySession& session) { return Modes(session.slave); }
 bool SameModes(const termios& a, const termios& b);
 // Waits for the condition, five seconds and a look every half millisecond
 // unless told otherwise; false if it never held.
@@ -67,15 +66,13 @@ void ReadScreen(PtySession& session);
 // leaves unread stays in the terminal until then.
 bool WaitForScreen(PtySession& session, const std::string& text);
 bool WaitForEcho(int terminal, bool on, int seconds = 5);
-inline bool WaitForEcho(const PtySession& session, bool on, int seconds = 5) {
-  return WaitForEcho(session.slave, on, seconds);
-}
 // The wait status that waitpid reports with these options, or -1 if none
 // came in time.
 int WaitForStatus(pid_t pid, int options, int seconds = 5);
 // The other ends go: the terminal's master (a hang-up) and the caller's pipes.
 void HangUp(PtySession& session);
-void Type(const PtySession& session, const std::string& keys);
+// False if the keys could not all be written.
+bool Type(const PtySession& session, const std::string& keys);
 // The wait status, or -1 if the program did not end in time (it is killed
 // then). With read_meanwhile, reads the screen while it waits, so that the
 // program never blocks on it; a body that reads the keyboard's side itself
@@ -98,8 +95,9 @@ struct ProcStat {
 ProcStat ReadProcStat(const std::string& dir);
 ProcStat ReadProcStat(pid_t pid);
 // Its voluntary context switches (a wait in a blocking call each) and
-// forced ones; false once it is gone.
-bool ContextSwitches(pid_t pid, long* voluntary, long* forced);
+// forced ones, and whether a signal is pending for its thread or for the
+// process; false once it is gone.
+bool ContextSwitches(pid_t pid, long* voluntary, long* forced, bool* pending = nullptr);
 // Waits until no signal is pending for the process and it has blocked again
 // since: whatever it does on a signal just sent, it has done.
 bool WaitForSignalTaken(pid_t pid);

@@ -9,9 +9,10 @@ endif()
 add_library(guest_gtest STATIC ${gtest}/src/gtest-all.cc ${gtest}/src/gtest_main.cc)
 target_include_directories(guest_gtest SYSTEM PUBLIC ${gtest}/include PRIVATE ${gtest})
 set(dir ${PROJECT_SOURCE_DIR}/tests)
-add_executable(guest_suite ${dir}/pty_session.cpp ${dir}/job_shell.cpp ${dir}/terminal_test.cpp
+add_executable(guest_suite ${dir}/pty_session.cpp ${dir}/terminal_test.cpp
   ${dir}/shell_test.cpp ${dir}/job_control_test.cpp)
 target_compile_options(guest_suite PRIVATE -Wall -Wextra -Wpedantic -Werror)
+target_compile_features(guest_suite PRIVATE cxx_std_20)
 target_compile_definitions(guest_suite PRIVATE ANYKEY_BINARY="/anykey" VALGRIND="" STRACE="")
 target_link_libraries(guest_suite PRIVATE guest_gtest util)
 target_link_options(guest_suite PRIVATE -static -pthread)
